@@ -1,0 +1,106 @@
+#include "command_dispatcher.h"
+
+#include <cstdint>
+#include <limits>
+
+#include "dataset_reader.h"
+#include "frame_engine.h"
+#include "frame_writer.h"
+#include "json/json_reader.h"
+#include "responses.h"
+#include "spec_reader.h"
+#include "spec_validation.h"
+
+namespace ovra {
+
+namespace {
+
+using json::Kind;
+using json::Value;
+
+Failure<OvraError> error(ErrorKind kind, std::string message) { return fail(OvraError{kind, std::move(message)}); }
+
+Result<std::string> run_load(HandleState& state, const Value& command) {
+    const Value* member = command.find("dataset");
+    if (member == nullptr) return error(ErrorKind::BadSpec, "load requires 'dataset'");
+    auto converted = dataset_from_json_value(*member);
+    if (!converted) return error(ErrorKind::Parse, std::move(converted).error());
+    Dataset dataset = std::move(converted).value();
+    sort_dataset(dataset);
+    const std::uint64_t count = dataset.record_count();
+    state.dataset = std::move(dataset);
+    return loaded_response(count);
+}
+
+Result<std::string> run_set_spec(HandleState& state, const Value& command) {
+    const Value* member = command.find("spec");
+    if (member == nullptr) return error(ErrorKind::BadSpec, "set_spec requires 'spec'");
+    auto converted = spec_from_json_value(*member);
+    if (!converted) return error(ErrorKind::Parse, std::move(converted).error());
+    if (auto valid = validate_spec(converted.value()); !valid) return fail(std::move(valid).error());
+    state.spec = std::move(converted).value();
+    return ok_response();
+}
+
+// An integer within i64; "-0", fractions and exponents are floats and do not qualify.
+std::optional<std::int64_t> integer_ts(const Value* ts) {
+    if (ts == nullptr) return std::nullopt;
+    if (ts->kind() == Kind::NegInt) return ts->as_neg_int();
+    if (ts->kind() == Kind::PosInt && ts->as_pos_int() <= std::uint64_t{std::numeric_limits<std::int64_t>::max()}) {
+        return static_cast<std::int64_t>(ts->as_pos_int());
+    }
+    return std::nullopt;
+}
+
+Result<std::string> run_frame(const HandleState& state, std::optional<std::int64_t> requested_cursor) {
+    if (!state.spec) return error(ErrorKind::BadSpec, "no spec set");
+    const auto bounds = dataset_bounds(state.dataset);
+    if (!bounds) return error(ErrorKind::Data, "no dataset");
+    const std::int64_t cursor = requested_cursor ? *requested_cursor
+                                : state.spec->to_ts ? *state.spec->to_ts
+                                                    : bounds->to_ts;
+    auto frame = compute_frame(state.dataset, *state.spec, cursor);
+    if (!frame) return fail(std::move(frame).error());
+    return frame_to_json(frame.value());
+}
+
+Result<std::string> run_command(HandleState& state, const Value& command, std::string_view name) {
+    if (name == "load") return run_load(state, command);
+    if (name == "set_spec") return run_set_spec(state, command);
+    if (name == "frame_at") {
+        const auto ts = integer_ts(command.find("ts"));
+        if (!ts) return error(ErrorKind::BadSpec, "frame_at requires integer 'ts'");
+        return run_frame(state, ts);
+    }
+    if (name == "frame") return run_frame(state, std::nullopt);
+    if (name == "bounds") {
+        const auto bounds = dataset_bounds(state.dataset);
+        if (!bounds) return error(ErrorKind::Data, "no dataset");
+        return bounds_response(*bounds);
+    }
+    if (name == "reset") {
+        state.dataset = Dataset{};
+        return ok_response();
+    }
+    if (name == "version") return version_response();
+    return error(ErrorKind::BadSpec, "unknown cmd: " + std::string(name));
+}
+
+Result<std::string> dispatch(HandleState& state, std::string_view text) {
+    auto parsed = json::parse_document(text);
+    if (!parsed) return error(ErrorKind::Parse, parsed.error().display());
+    const Value& command = parsed.value().root();
+    const Value* cmd = command.find("cmd");
+    if (cmd == nullptr || cmd->kind() != Kind::String) return error(ErrorKind::BadSpec, "missing 'cmd'");
+    return run_command(state, command, cmd->as_string());
+}
+
+}  // namespace
+
+std::string dispatch_command(HandleState& state, std::string_view command_text) {
+    auto result = dispatch(state, command_text);
+    if (!result) return error_response(result.error());
+    return std::move(result).value();
+}
+
+}  // namespace ovra

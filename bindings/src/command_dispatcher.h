@@ -1,0 +1,22 @@
+// One command text in, one response text out. Never throws an OvraError
+// outward: every failure becomes the error envelope, and the handle state
+// changes only when a command succeeds as a whole.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "dataset.h"
+#include "spec.h"
+
+namespace ovra {
+
+struct HandleState {
+    std::optional<OvraSpec> spec;
+    Dataset dataset;
+};
+
+std::string dispatch_command(HandleState& state, std::string_view command_text);
+
+}  // namespace ovra

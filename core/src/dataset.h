@@ -1,0 +1,85 @@
+// The market dataset of one instrument: six record series, each a plain
+// contiguous vector of small structs, ordered by ts after sort_dataset.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace ovra {
+
+enum class TradeSide : std::uint8_t { Buy, Sell };
+enum class BookEventKind : std::uint8_t { Snapshot, Diff };
+enum class LiquidationSide : std::uint8_t { Long, Short };
+
+struct Candle {
+    std::int64_t ts;
+    double open;
+    double high;
+    double low;
+    double close;
+    double volume;
+};
+
+struct Trade {
+    std::int64_t ts;
+    double price;
+    double qty;
+    TradeSide side;
+};
+
+struct BookLevel {
+    double price;
+    double qty;
+};
+
+struct BookEvent {
+    std::int64_t ts;
+    BookEventKind kind;
+    std::vector<BookLevel> bids;
+    std::vector<BookLevel> asks;
+};
+
+struct FundingEvent {
+    std::int64_t ts;
+    double rate;
+};
+
+struct OiEvent {
+    std::int64_t ts;
+    double oi;
+};
+
+struct LiquidationEvent {
+    std::int64_t ts;
+    double price;
+    double qty;
+    LiquidationSide side;
+};
+
+struct Dataset {
+    std::vector<Candle> candles;
+    std::vector<Trade> trades;
+    std::vector<BookEvent> book;
+    std::vector<FundingEvent> funding;
+    std::vector<OiEvent> oi;
+    std::vector<LiquidationEvent> liquidations;
+
+    std::size_t record_count() const noexcept;
+};
+
+struct DatasetBounds {
+    std::int64_t from_ts;
+    std::int64_t to_ts;
+    std::uint64_t count;
+};
+
+// Stable ascending sort of each series by ts; level lists are not touched.
+void sort_dataset(Dataset& dataset);
+
+// Smallest and largest ts and the record count over all six series; absent
+// for a dataset without records. Does not rely on the series being sorted.
+std::optional<DatasetBounds> dataset_bounds(const Dataset& dataset);
+
+}  // namespace ovra

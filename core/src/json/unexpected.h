@@ -1,0 +1,25 @@
+// serde-style description of an offending JSON value inside reading
+// messages: null, boolean `true`, integer `5`, floating point `1.5`,
+// string "...", sequence, map.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "json/json_value.h"
+
+namespace ovra::json {
+
+std::string describe_unexpected(const Value& value);
+
+std::string describe_bool(bool value);
+std::string describe_pos_int(std::uint64_t value);
+std::string describe_neg_int(std::int64_t value);
+std::string describe_float(double value);
+std::string describe_string(std::string_view text);
+
+// "invalid type: {unexpected}, expected {what}"
+std::string invalid_type(const Value& value, std::string_view what);
+
+}  // namespace ovra::json

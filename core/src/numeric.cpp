@@ -1,0 +1,16 @@
+#include "numeric.h"
+
+#include <cmath>
+
+namespace ovra {
+
+double round8(double x) noexcept { return std::round(x * 1e8) / 1e8; }
+
+double bin_edge(double price, double bin) noexcept {
+    const double q = price / bin;
+    const double f = std::floor(q);
+    const double e = f * bin;
+    return round8(e);
+}
+
+}  // namespace ovra

@@ -1,0 +1,20 @@
+"""Shared fixtures. A developer build (scripts/dev-build) links the module into
+python/tavrin_ovra/; when it is there the tests use it, else the installed package."""
+
+import glob
+import os
+import sys
+
+import pytest
+
+_SOURCE_PACKAGE = os.path.join(os.path.dirname(__file__), os.pardir, "python")
+if glob.glob(os.path.join(_SOURCE_PACKAGE, "tavrin_ovra", "_tavrin_ovra*.so")):
+    sys.path.insert(0, os.path.abspath(_SOURCE_PACKAGE))
+
+import tavrin_ovra  # noqa: E402
+
+
+@pytest.fixture
+def handle():
+    """A handle without spec and without data."""
+    return tavrin_ovra.Ovra("")
