@@ -1,5 +1,7 @@
 """Shared fixtures. A developer build (scripts/dev-build) links the module into
-python/tavrin_ovra/; when it is there the tests use it, else the installed package."""
+python/tavrin_ovra/; when it is there the tests use it, else the installed package.
+OVRA_PACKAGE_DIR names another directory holding a tavrin_ovra package to test
+instead (scripts/sanitize-tests points it at the sanitizer build)."""
 
 import glob
 import os
@@ -7,7 +9,7 @@ import sys
 
 import pytest
 
-_SOURCE_PACKAGE = os.path.join(os.path.dirname(__file__), os.pardir, "python")
+_SOURCE_PACKAGE = os.environ.get("OVRA_PACKAGE_DIR") or os.path.join(os.path.dirname(__file__), os.pardir, "python")
 if glob.glob(os.path.join(_SOURCE_PACKAGE, "tavrin_ovra", "_tavrin_ovra*.so")):
     sys.path.insert(0, os.path.abspath(_SOURCE_PACKAGE))
 
