@@ -1,0 +1,132 @@
+// libFuzzer target over the command dispatcher. One input is a sequence of
+// command texts separated by the byte 0x1E, run on one handle state. Checked
+// after every command: the response is compact, valid UTF-8 JSON of a
+// documented shape and one the command may give in this state; a failed or
+// read-only command leaves "bounds" and "frame" answering exactly as before;
+// and the same sequence on a fresh state gives the same responses again.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "command_dispatcher.h"
+#include "command_model.h"
+#include "json_check.h"
+#include "response_shapes.h"
+
+namespace {
+
+using namespace ovra_fuzz;
+
+constexpr char kSeparator = '\x1e';
+constexpr std::size_t kMaxCommands = 24;
+
+std::vector<std::string_view> split_commands(std::string_view input) {
+    std::vector<std::string_view> commands;
+    while (commands.size() < kMaxCommands) {
+        const std::size_t end = input.find(kSeparator);
+        commands.push_back(input.substr(0, end));
+        if (end == std::string_view::npos) break;
+        input.remove_prefix(end + 1);
+    }
+    return commands;
+}
+
+void print_escaped(const char* label, std::string_view text) {
+    std::fprintf(stderr, "%s (%zu bytes): ", label, text.size());
+    for (unsigned char c : text.substr(0, 2000)) {
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            std::fputc(c, stderr);
+        } else {
+            std::fprintf(stderr, "\\x%02x", c);
+        }
+    }
+    std::fputc('\n', stderr);
+}
+
+[[noreturn]] void broken(const std::string& why, std::size_t index, std::string_view command, std::string_view response) {
+    std::fprintf(stderr, "\ninvariant broken at command %zu: %s\n", index, why.c_str());
+    print_escaped("command", command);
+    print_escaped("response", response);
+    std::abort();
+}
+
+struct Probe {
+    std::string bounds;
+    std::string frame;
+    bool operator==(const Probe&) const = default;
+};
+
+// Both probes only read the state; the second run (without probes) checks
+// that they really change nothing.
+Probe probe(ovra::HandleState& state) {
+    return {ovra::dispatch_command(state, R"({"cmd":"bounds"})"), ovra::dispatch_command(state, R"({"cmd":"frame"})")};
+}
+
+bool changes_state(const CommandView& command, Shape shape) {
+    if (shape == Shape::Error || shape == Shape::Bounds || shape == Shape::Version || shape == Shape::Frame) return false;
+    return !command.has_name || command.name == "load" || command.name == "set_spec" || command.name == "reset";
+}
+
+std::vector<std::string> run_checked(const std::vector<std::string_view>& commands) {
+    ovra::HandleState state;
+    HandleModel model;
+    bool utf8 = true;  // once a command was not UTF-8, responses may echo its bytes
+    std::string why;
+    std::vector<std::string> responses;
+    Probe before = probe(state);
+    if (!expect_probes(model, before.bounds, before.frame, utf8, why)) broken(why, 0, "", before.frame);
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+        const std::string_view command = commands[i];
+        utf8 = utf8 && is_valid_utf8(command);
+        const CommandView view = read_command(command, utf8);
+        std::string response = ovra::dispatch_command(state, command);
+        Response classified;
+        if (!classify_response(response, utf8, classified, why)) broken(why, i, command, response);
+        const bool was_understood_success = view.understood && classified.shape != Shape::Error;
+        if (!expect_response(view, classified, model, why)) broken(why, i, command, response);
+        Probe after = probe(state);
+        if (!changes_state(view, classified.shape) && after != before) {
+            broken("state changed by a command that failed or only reads", i, command, after.bounds + after.frame);
+        }
+        if (!was_understood_success && classified.shape != Shape::Error) {
+            resync_model(model, after.bounds, after.frame, utf8);
+        }
+        if (!expect_probes(model, after.bounds, after.frame, utf8, why)) {
+            broken(why, i, command, after.bounds + " / " + after.frame);
+        }
+        responses.push_back(std::move(response));
+        before = std::move(after);
+    }
+    return responses;
+}
+
+std::vector<std::string> run_plain(const std::vector<std::string_view>& commands) {
+    ovra::HandleState state;
+    std::vector<std::string> responses;
+    responses.reserve(commands.size());
+    for (std::string_view command : commands) responses.push_back(ovra::dispatch_command(state, command));
+    return responses;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    const auto commands = split_commands(input);
+    const auto first = run_checked(commands);
+    const auto second = run_plain(commands);
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+        if (first[i] != second[i]) {
+            std::fprintf(stderr, "\nsame input, different output at command %zu\n", i);
+            print_escaped("command", commands[i]);
+            print_escaped("first", first[i]);
+            print_escaped("second", second[i]);
+            std::abort();
+        }
+    }
+    return 0;
+}
