@@ -216,3 +216,51 @@ def test_construction_spec_replaced_by_set_spec():
     handle = tavrin_ovra.Ovra("")
     assert set_spec(handle, '["a","b",null,null,[["footprint"]]]') == '{"ok":true}'
     assert handle.command('{"cmd":"frame"}') == envelope("data: no dataset")
+
+
+# Defaults and spec replacement seen through frames (needs loading and the frame engine).
+TRADES = '{"cmd":"load","dataset":{"trades":[[1000,100.7,1.0,"buy"],[2000,101.3,2.0,"sell"]]}}'
+
+
+def _frames_ready():
+    handle = tavrin_ovra.Ovra("")
+    handle.command(TRADES)
+    set_spec(handle, with_panels('[{"kind":"footprint"}]'))
+    return handle.command('{"cmd":"frame"}').startswith('{"symbol"')
+
+
+needs_frames = pytest.mark.skipif(not _frames_ready(), reason="loading or frame computation not built yet")
+
+
+@needs_frames
+@pytest.mark.parametrize(
+    "panels, frame_panels",
+    [
+        pytest.param('[{"kind":"footprint"}]',
+                     '{"kind":"footprint","price_bins":[100.0,101.0],"buy_vol":[1.0,0.0],"sell_vol":[0.0,2.0]}',
+                     id="footprint-price_bin-1"),
+        pytest.param('[["footprint",0.5]]',
+                     '{"kind":"footprint","price_bins":[100.5,101.0],"buy_vol":[1.0,0.0],"sell_vol":[0.0,2.0]}',
+                     id="footprint-array-explicit"),
+        pytest.param('[{"kind":"footprint","price_bin":2}]',
+                     '{"kind":"footprint","price_bins":[100.0],"buy_vol":[1.0],"sell_vol":[2.0]}',
+                     id="integer-price_bin"),
+    ],
+)
+def test_defaults_through_frames(handle, panels, frame_panels):
+    handle.command(TRADES)
+    assert set_spec(handle, with_panels(panels)) == '{"ok":true}'
+    assert handle.command('{"cmd":"frame"}') == '{"symbol":"S","cursor_ts":2000,"panels":[' + frame_panels + "]}"
+
+
+@needs_frames
+def test_failed_set_spec_keeps_previous_window(handle):
+    handle.command(TRADES)
+    assert set_spec(handle, '["d","S",null,1500,[["footprint"]]]') == '{"ok":true}'
+    assert set_spec(handle, '["d","T",null,1800,[["footprint",0]]]') == envelope(
+        "bad spec: footprint price_bin must be a positive number")
+    assert set_spec(handle, '["d","T",null,1800,[["footprint",1.5,1,2]]]') == envelope(
+        "parse: invalid length 3, expected 2 elements in sequence")
+    assert handle.command('{"cmd":"frame"}') == (
+        '{"symbol":"S","cursor_ts":1500,"panels":[{"kind":"footprint","price_bins":[100.0],"buy_vol":[1.0],'
+        '"sell_vol":[0.0]}]}')
