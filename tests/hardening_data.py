@@ -63,6 +63,14 @@ def make_dataset(seed, records, start_ts=1_700_000_000_000, step_ms=250):
     }
 
 
+def spec_handle(spec):
+    """A handle holding `spec`, set by command (the constructor's text road is
+    tested elsewhere; these tests exercise state, not spec reading)."""
+    handle = tavrin_ovra.Ovra("")
+    assert handle.command(command("set_spec", spec=spec)) == OK
+    return handle
+
+
 def record_count(dataset):
     return sum(len(dataset.get(series, [])) for series in SERIES)
 

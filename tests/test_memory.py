@@ -14,7 +14,7 @@ import pytest
 from tavrin_ovra import Ovra
 
 from hardening_data import (ALL_PANELS_SPEC, OK, bounds_text, command, compact, loaded_text, make_dataset,
-                            package_root, under_sanitizer)
+                            package_root, spec_handle, under_sanitizer)
 
 MiB = 1 << 20
 no_sanitizer = pytest.mark.skipif(under_sanitizer(), reason="ASan keeps freed memory in quarantine and "
@@ -38,7 +38,7 @@ def test_thousand_cycles_keep_resident_memory_flat():
         "spec_a": command("set_spec", spec=ALL_PANELS_SPEC),
         "spec_b": command("set_spec", spec=other_spec),
     }
-    handle = Ovra(compact(ALL_PANELS_SPEC))
+    handle = spec_handle(ALL_PANELS_SPEC)
     first = {}
 
     def cycle(i):
@@ -67,9 +67,9 @@ CHILD = r"""
 import json, resource, sys
 sys.path.insert(0, sys.argv[1]); sys.path.insert(0, sys.argv[2])
 from tavrin_ovra import Ovra
-from hardening_data import ALL_PANELS_SPEC, command, compact, make_dataset
+from hardening_data import ALL_PANELS_SPEC, command, compact, make_dataset, spec_handle
 headroom_mib, scenario = int(sys.argv[3]), sys.argv[4]
-handle = Ovra(compact(ALL_PANELS_SPEC))
+handle = spec_handle(ALL_PANELS_SPEC)
 handle.command(command("load", dataset=make_dataset(seed=3, records=300)))
 handle.command(command("frame"))  # the worker pool exists before the cap
 probe = lambda: (handle.command(command("bounds")), handle.command(command("frame")))
@@ -129,9 +129,7 @@ def test_frame_grid_too_large_to_hold_is_refused_without_crash():
 
 @pytest.mark.slow
 @no_sanitizer
-def test_gigabyte_load_works_or_raises_memory_error(request):
-    if "slow" not in (request.config.getoption("markexpr") or ""):
-        pytest.skip("a 1 GB command text: run with -m slow")
+def test_gigabyte_load_works_or_raises_memory_error():
     limit_gib = int(os.environ.get("OVRA_HUGE_LIMIT_GIB", "8"))
     records = (1 << 30) // 18  # '[1,1.5,2.5,"buy"],' is 18 bytes
     report = run_capped(limit_gib * 1024, "load", records)

@@ -11,7 +11,7 @@ from hypothesis.stateful import RuleBasedStateMachine, invariant, rule
 
 from tavrin_ovra import Ovra
 
-from hardening_data import NO_DATASET, NO_SPEC, OK, bounds_text, command, compact, loaded_text
+from hardening_data import NO_DATASET, NO_SPEC, OK, bounds_text, command, compact, loaded_text, spec_handle
 
 TS = st.integers(min_value=-10**6, max_value=10**6)
 FLOATS = st.floats(allow_nan=False, allow_infinity=False) | st.sampled_from([0.0, -0.0, 0.5, 100.25, 5e-324])
@@ -102,7 +102,7 @@ class HandleMachine(RuleBasedStateMachine):
             return NO_SPEC
         if not self.records():
             return NO_DATASET
-        reference = Ovra(compact(self.spec))
+        reference = spec_handle(self.spec)
         assert reference.command(command("load", dataset=self.dataset)) == loaded_text(self.dataset)
         return reference.command(cmd_text)
 

@@ -13,7 +13,7 @@ import pytest
 from tavrin_ovra import Ovra
 
 from hardening_data import (ALL_PANELS_SPEC, NO_DATASET, OK, bounds_text, command, compact, loaded_text,
-                            make_dataset, package_root)
+                            make_dataset, package_root, spec_handle)
 
 THREADS = 8
 UNSENDABLE = "_tavrin_ovra::PyOvra is unsendable, but sent to another thread"
@@ -38,7 +38,7 @@ def workload(k):
 def run_workload(k, rounds=2):
     """Everything one thread does, returned as the list of responses."""
     spec, dataset, cursors = workload(k)
-    handle = Ovra(compact(spec))
+    handle = spec_handle(spec)
     out = []
     for _ in range(rounds):
         out.append(handle.command(command("load", dataset=dataset)))
@@ -114,7 +114,7 @@ def test_pool_size_does_not_change_frames():
 
 def loaded_handle(k=0):
     spec, dataset, _ = workload(k)
-    handle = Ovra(compact(spec))
+    handle = spec_handle(spec)
     assert handle.command(command("load", dataset=dataset)) == loaded_text(dataset)
     return handle, spec, dataset
 
@@ -228,7 +228,7 @@ def test_reentrant_commands_from_finalisers_keep_state_whole(eager_gc):
     a = make_dataset(seed=11, records=60)
     b = make_dataset(seed=12, records=70)
     load = {"A": command("load", dataset=a), "B": command("load", dataset=b)}
-    handle = Ovra(compact(ALL_PANELS_SPEC))
+    handle = spec_handle(ALL_PANELS_SPEC)
     log = []
     for i in range(200):
         outer, inner = ("A", "B") if i % 2 else ("B", "A")
@@ -250,14 +250,14 @@ def test_reentrant_commands_from_finalisers_keep_state_whole(eager_gc):
     assert set(refused) <= {"Already borrowed"}
     last = a if finished[-1] == load["A"] else b
     assert handle.command(command("bounds")) == bounds_text(last)
-    fresh = Ovra(compact(ALL_PANELS_SPEC))
+    fresh = spec_handle(ALL_PANELS_SPEC)
     fresh.command(command("load", dataset=last))
     assert handle.command(command("frame")) == fresh.command(command("frame"))
 
 
 def test_reentrant_commands_from_gc_callbacks_keep_state_whole(eager_gc):
     dataset = make_dataset(seed=21, records=80)
-    handle = Ovra(compact(ALL_PANELS_SPEC))
+    handle = spec_handle(ALL_PANELS_SPEC)
     handle.command(command("load", dataset=dataset))
     expected = snapshot(handle)
     seen = []
