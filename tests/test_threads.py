@@ -51,6 +51,9 @@ def run_workload(k, rounds=2):
 
 
 def run_on_threads(target, count):
+    # Garbage handles of earlier tests must not be collected on a worker
+    # thread (that drop is refused, and reported, by design).
+    gc.collect()
     results = [None] * count
     errors = []
     barrier = threading.Barrier(count)
@@ -185,6 +188,7 @@ def test_owner_keeps_working_while_other_threads_are_refused():
 def test_handles_dropped_on_foreign_threads_do_not_disturb_others():
     # The owner thread ends; the last reference goes on this thread. The
     # module must not free (or touch) the records from here.
+    gc.collect()
     hooked = []
     previous = sys.unraisablehook
     sys.unraisablehook = lambda info: hooked.append(type(info.exc_value))
