@@ -59,6 +59,12 @@ std::optional<std::optional<std::int64_t>> read_spec_to_ts(const JsonNode& spec)
 
 bool is_parse_error(const Response& r) { return r.shape == Shape::Error && r.error.starts_with("parse: "); }
 
+// A panel grid too large to hold (or with bucket starts beyond i64) is
+// refused with a "data: " error instead of a frame.
+bool is_grid_refusal(const Response& r) {
+    return r.shape == Shape::Error && r.error.starts_with("data: ") && r.error != "data: no dataset";
+}
+
 // "parse: <message> at line L column C": the text itself was refused.
 bool is_text_parse_error(const Response& r) {
     if (!is_parse_error(r)) return false;
@@ -93,6 +99,7 @@ bool expect_frame(const CommandView& command, const Response& r, const HandleMod
         if (r.shape == Shape::Error && r.error == "data: no dataset") return true;
         return fail_with(why, "frame without data must answer 'no dataset'");
     }
+    if (is_grid_refusal(r)) return true;
     if (r.shape != Shape::Frame) return fail_with(why, "frame with spec and data did not answer a frame");
     if (!model.spec_to_ts) return true;
     const std::optional<std::int64_t> to = *model.spec_to_ts;
@@ -214,6 +221,7 @@ bool expect_probes(HandleModel& model, std::string_view bounds_text, std::string
     if (model.records == 0) return frame_text == kNoDataset || fail_with(why, "probe: frame without data");
     Response frame;
     if (!classify_response(frame_text, utf8, frame, why)) return false;
+    if (is_grid_refusal(frame)) return true;
     if (frame.shape != Shape::Frame) return fail_with(why, "probe: no frame with spec and data");
     if (model.spec_to_ts) {
         const std::optional<std::int64_t> expected = *model.spec_to_ts ? *model.spec_to_ts : model.latest_ts;
