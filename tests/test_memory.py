@@ -72,14 +72,21 @@ headroom_mib, scenario = int(sys.argv[3]), sys.argv[4]
 handle = spec_handle(ALL_PANELS_SPEC)
 handle.command(command("load", dataset=make_dataset(seed=3, records=300)))
 handle.command(command("frame"))  # the worker pool exists before the cap
-probe = lambda: (handle.command(command("bounds")), handle.command(command("frame")))
+# Before any record: every panel is empty, so the probe stays cheap whatever the spec.
+probe = lambda: (handle.command(command("bounds")), handle.command(command("frame_at", ts=-1)))
 if scenario == "load":
     records = int(sys.argv[5])
     text = '{"cmd":"load","dataset":{"trades":[' + ",".join(['[1,1.5,2.5,"buy"]'] * records) + ']}}'
 else:
-    spec = {"dataset_ref": "", "symbol": "X", "panels": [
-        {"kind": "book_heatmap", "price_bin": 1.0, "bucket_ms": 1, "depth_levels": 4294967295}]}
+    # "grid": one grid far beyond any limit; "grids": many grids, each just
+    # within the per-panel limit (10 million cells), together beyond memory.
+    panel = ({"kind": "book_heatmap", "price_bin": 1.0, "bucket_ms": 1, "depth_levels": 4294967295}
+             if scenario == "grid" else
+             {"kind": "book_heatmap", "price_bin": 1.0, "bucket_ms": 1000, "depth_levels": 10000})
+    spec = {"dataset_ref": "", "symbol": "X", "panels": [panel] * (1 if scenario == "grid" else 64)}
     handle.command(command("set_spec", spec=spec))
+    book = [[1000 * k, "snapshot", [[99.0, 1.0]], [[101.0, 1.0]]] for k in range(1000)]
+    handle.command(command("load", dataset={"book": book}))
     text = command("frame")
 before = probe()
 with open("/proc/self/status") as status:
@@ -125,6 +132,16 @@ def test_frame_grid_too_large_to_hold_is_refused_without_crash():
     assert report["unchanged"]
     if report["outcome"] == "response":
         assert report["response"].startswith('{"ok":false,"error":"'), report["response"]
+
+
+@no_sanitizer
+def test_many_grids_within_the_panel_limit_fail_cleanly_when_memory_runs_out():
+    # 64 panels of 10 million cells each want about 9 GiB; under a 768 MiB cap
+    # the frame must end in MemoryError (or a refusal), not in a crash.
+    report = run_capped(768, "grids")
+    assert report["unchanged"]
+    if report["outcome"] == "response":
+        assert report["response"].startswith('{"ok":false,"error":"data: '), report["response"]
 
 
 @pytest.mark.slow
