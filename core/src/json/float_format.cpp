@@ -21,7 +21,7 @@ int shortest_digits(double magnitude, char* digits, int* exponent) noexcept {
     }
     while (count > 1 && digits[count - 1] == '0') --count;
     int exp = 0;
-    std::from_chars(e_pos[1] == '+' ? e_pos + 2 : e_pos + 1, end, exp);
+    std::from_chars(e_pos + 2, end, exp);  // the magnitude, after the sign
     *exponent = e_pos[1] == '-' ? -exp : exp;
     return count;
 }

@@ -4,6 +4,7 @@
 #include "json/json_reader.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <vector>
 
@@ -13,7 +14,8 @@
 namespace ovra::json {
 
 struct Document::Storage {
-    Arena arena;
+    Arena nodes;  // values and members, 8-aligned
+    Arena bytes;  // string bytes, unaligned
 };
 
 Document::Document() = default;
@@ -47,19 +49,41 @@ private:
     bool parse_array(Value& out);
     bool parse_object(Value& out);
     const char* store_bytes(std::string_view bytes);
+    std::string_view store_key(std::string_view key);
     void sort_members(std::size_t base);
 
     Scanner scanner_;
     std::unique_ptr<Document::Storage> storage_;
     std::vector<Value> values_;    // elements of the open arrays
     std::vector<Member> members_;  // members of the open objects
+
+    // Recently stored keys: records repeat the same few keys, so each is kept once.
+    struct KeySlot {
+        const char* data = nullptr;
+        std::size_t size = 0;
+    };
+    static constexpr std::size_t kKeySlots = 256;
+    std::array<KeySlot, kKeySlots> key_slots_{};
 };
 
 const char* DocumentBuilder::store_bytes(std::string_view bytes) {
     if (bytes.empty()) return "";
-    auto* p = static_cast<char*>(storage_->arena.allocate(bytes.size()));
+    auto* p = static_cast<char*>(storage_->bytes.allocate(bytes.size(), 1));
     std::memcpy(p, bytes.data(), bytes.size());
     return p;
+}
+
+std::string_view DocumentBuilder::store_key(std::string_view key) {
+    constexpr std::size_t kLongestShared = 64;
+    if (key.size() > kLongestShared) return {store_bytes(key), key.size()};
+    std::size_t hash = key.size();
+    for (char c : key) hash = hash * 31 + static_cast<unsigned char>(c);
+    KeySlot& slot = key_slots_[hash % kKeySlots];
+    if (slot.data == nullptr || slot.size != key.size() || std::memcmp(slot.data, key.data(), key.size()) != 0) {
+        slot.data = store_bytes(key);
+        slot.size = key.size();
+    }
+    return {slot.data, slot.size};
 }
 
 bool DocumentBuilder::parse_value(Value& out) {
@@ -128,7 +152,7 @@ bool DocumentBuilder::parse_array(Value& out) {
     const std::size_t count = values_.size() - base;
     Value* items = nullptr;
     if (count != 0) {
-        items = static_cast<Value*>(storage_->arena.allocate(count * sizeof(Value)));
+        items = static_cast<Value*>(storage_->nodes.allocate(count * sizeof(Value)));
         std::copy(values_.begin() + static_cast<std::ptrdiff_t>(base), values_.end(), items);
         values_.resize(base);
     }
@@ -159,7 +183,7 @@ bool DocumentBuilder::parse_object(Value& out) {
         scanner_.eat();
         std::string_view key;
         if (!scanner_.parse_string(key)) return false;
-        Member member{std::string_view(store_bytes(key), key.size()), Value()};
+        Member member{store_key(key), Value()};
         c = scanner_.skip_whitespace();
         if (c != ':') {
             return scanner_.fail_at_peek(c == Scanner::kEnd ? SyntaxCode::EofWhileParsingObject
@@ -175,7 +199,7 @@ bool DocumentBuilder::parse_object(Value& out) {
     const std::size_t count = members_.size() - base;
     Member* stored = nullptr;
     if (count != 0) {
-        stored = static_cast<Member*>(storage_->arena.allocate(count * sizeof(Member)));
+        stored = static_cast<Member*>(storage_->nodes.allocate(count * sizeof(Member)));
         std::uninitialized_copy(members_.begin() + static_cast<std::ptrdiff_t>(base), members_.end(), stored);
         members_.resize(base);
     }

@@ -57,38 +57,48 @@ bool Scanner::parse_number(bool positive, Number& out) {
     const std::size_t start = positive ? index_ : index_ - 1;
     if (index_ == size_) return fail_at_index(SyntaxCode::EofWhileParsingValue);
     const int first = static_cast<unsigned char>(data_[index_++]);
-    std::uint64_t significand = 0;
-    bool integer_overflow = false;
-    bool all_zero = true;  // every digit of integer and fraction is 0
+    // Digits of integer and fraction as one integer while it fits: an integer
+    // value, or the fast exact path of a short float.
+    std::uint64_t mantissa = 0;
+    bool mantissa_overflow = false;
+    bool all_zero = true;
+    const auto push_digit = [&](int c) {
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (digit != 0) all_zero = false;
+        if (mantissa_overflow) return;
+        if (mantissa > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) {
+            mantissa_overflow = true;
+        } else {
+            mantissa = mantissa * 10 + digit;
+        }
+    };
     if (first == '0') {
         if (is_digit(peek())) return fail_at_peek(SyntaxCode::InvalidNumber);
     } else if (is_digit(first)) {
-        all_zero = false;
-        significand = static_cast<std::uint64_t>(first - '0');
+        push_digit(first);
         for (int c = peek(); is_digit(c); c = peek()) {
-            const auto digit = static_cast<std::uint64_t>(c - '0');
-            if (!integer_overflow && significand > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) {
-                integer_overflow = true;
-            }
-            if (!integer_overflow) significand = significand * 10 + digit;
+            push_digit(c);
             eat();
         }
     } else {
         return fail_at_index(SyntaxCode::InvalidNumber);
     }
+    const bool integer_overflow = mantissa_overflow;
     bool is_float = integer_overflow;
+    std::int64_t fraction_digits = 0;
     if (peek() == '.') {
         eat();
-        std::size_t digits = 0;
-        for (int c = peek(); is_digit(c); c = peek(), ++digits) {
-            if (c != '0') all_zero = false;
+        for (int c = peek(); is_digit(c); c = peek()) {
+            push_digit(c);
+            if (!mantissa_overflow) ++fraction_digits;
             eat();
         }
-        if (digits == 0) {
+        if (index_ > 0 && data_[index_ - 1] == '.') {
             return fail_at_peek(index_ == size_ ? SyntaxCode::EofWhileParsingValue : SyntaxCode::InvalidNumber);
         }
         is_float = true;
     }
+    std::int64_t exponent = 0;
     if (const int e = peek(); e == 'e' || e == 'E') {
         eat();
         bool positive_exponent = true;
@@ -99,7 +109,7 @@ bool Scanner::parse_number(bool positive, Number& out) {
         if (index_ == size_) return fail_at_index(SyntaxCode::EofWhileParsingValue);
         const int lead = static_cast<unsigned char>(data_[index_++]);
         if (!is_digit(lead)) return fail_at_index(SyntaxCode::InvalidNumber);
-        std::int64_t exponent = lead - '0';
+        exponent = lead - '0';
         for (int c = peek(); is_digit(c); c = peek()) {
             eat();
             exponent = exponent * 10 + (c - '0');
@@ -113,28 +123,46 @@ bool Scanner::parse_number(bool positive, Number& out) {
                 return true;
             }
         }
+        if (!positive_exponent) exponent = -exponent;
         is_float = true;
     }
-    return number_value(positive, start, is_float, integer_overflow, significand, out);
+    if (!is_float) return integer_value(positive, start, mantissa, out);
+    if (!mantissa_overflow) {
+        // Exact operands and one IEEE operation: correctly rounded, as from_chars.
+        constexpr std::uint64_t kExactMantissa = std::uint64_t{1} << 53;
+        const std::int64_t scale = exponent - fraction_digits;
+        if (mantissa <= kExactMantissa && scale >= -22 && scale <= 22) {
+            static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                 1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                                 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+            const auto m = static_cast<double>(mantissa);
+            const double value = scale >= 0 ? m * kPowers[scale] : m / kPowers[-scale];
+            out.kind = Kind::Float;
+            out.f = positive ? value : -value;
+            return true;
+        }
+    }
+    return float_value(positive, start, out);
 }
 
-bool Scanner::number_value(bool positive, std::size_t start, bool is_float, bool integer_overflow,
-                           std::uint64_t significand, Number& out) {
-    if (!is_float && !integer_overflow) {
-        if (positive) {
-            out.kind = Kind::PosInt;
-            out.u = significand;
-            return true;
-        }
-        constexpr std::uint64_t kMinMagnitude = std::uint64_t{1} << 63;
-        if (significand != 0 && significand <= kMinMagnitude) {
-            out.kind = Kind::NegInt;
-            out.i = significand == kMinMagnitude ? std::numeric_limits<std::int64_t>::min()
-                                                 : -static_cast<std::int64_t>(significand);
-            return true;
-        }
-        // "-0" and negatives beyond i64 read as floats.
+bool Scanner::integer_value(bool positive, std::size_t start, std::uint64_t significand, Number& out) {
+    if (positive) {
+        out.kind = Kind::PosInt;
+        out.u = significand;
+        return true;
     }
+    constexpr std::uint64_t kMinMagnitude = std::uint64_t{1} << 63;
+    if (significand != 0 && significand <= kMinMagnitude) {
+        out.kind = Kind::NegInt;
+        out.i = significand == kMinMagnitude ? std::numeric_limits<std::int64_t>::min()
+                                             : -static_cast<std::int64_t>(significand);
+        return true;
+    }
+    // "-0" and negatives beyond i64 read as floats.
+    return float_value(positive, start, out);
+}
+
+bool Scanner::float_value(bool positive, std::size_t start, Number& out) {
     const std::string_view literal(data_ + start, index_ - start);
     double value = 0.0;
     const auto result = std::from_chars(literal.data(), literal.data() + literal.size(), value);

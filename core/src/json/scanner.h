@@ -90,8 +90,8 @@ private:
     bool skip_escape();
     bool skip_array();
     bool skip_object();
-    bool number_value(bool positive, std::size_t start, bool is_float, bool integer_overflow,
-                      std::uint64_t significand, Number& out);
+    bool integer_value(bool positive, std::size_t start, std::uint64_t significand, Number& out);
+    bool float_value(bool positive, std::size_t start, Number& out);
     bool fail_positioned(std::string message, std::size_t offset);
 
     const char* data_;
