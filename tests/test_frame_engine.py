@@ -183,6 +183,29 @@ def test_panels_in_spec_order_each_computed_alone(count):
     assert [p["kind"] for p in json.loads(full)["panels"]] == [p["kind"] for p in panels]
 
 
+HUGE_SPAN = {"book": [[0, "snapshot", [[99.0, 1.0]], [[101.0, 1.0]]], [10**12, "diff", [], []]],
+             "oi": [[0, 1.0], [10**12, 2.0]]}
+GRID_PANELS = {
+    "heatmap": {"kind": "book_heatmap", "bucket_ms": 1},
+    "divergence": {"kind": "funding_oi_divergence", "bucket_ms": 1},
+    "map": LIQ_MAP,
+}
+
+
+@pytest.mark.parametrize(
+    "order, failing",
+    [
+        pytest.param(["map", "divergence", "heatmap"], "funding_oi_divergence", id="divergence-first"),
+        pytest.param(["heatmap", "map", "divergence"], "book_heatmap", id="heatmap-first"),
+        pytest.param(["map", "map", "heatmap", "map"], "book_heatmap", id="one-failing"),
+    ],
+)
+def test_first_failing_panel_in_spec_order_is_reported(order, failing):
+    handle = make_handle(HUGE_SPAN, [GRID_PANELS[name] for name in order])
+    for _ in range(5):  # whatever thread finishes first
+        assert frame_at(handle, 10**12).startswith('{"ok":false,"error":"data: %s grid too large' % failing)
+
+
 def test_repeated_frames_are_identical():
     handle = make_handle(MIXED, PANELS)
     first = frame_at(handle, 300000)
