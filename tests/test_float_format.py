@@ -36,7 +36,8 @@ def expected_form(x):
         else:
             text = "0." + "0" * (-exponent - 1) + digits
     else:
-        text = digits[0] + ("." + digits[1:] if n > 1 else "") + "e" + ("-" if exponent < 0 else "+") + str(abs(exponent))
+        fraction_part = "." + digits[1:] if n > 1 else ""
+        text = digits[0] + fraction_part + "e" + ("-" if exponent < 0 else "+") + str(abs(exponent))
     return sign + text
 
 
