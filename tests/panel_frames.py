@@ -13,7 +13,15 @@ def frame_text(panels, dataset, cursor=I64_MAX):
     (one object or a list) over a dataset object."""
     if isinstance(panels, dict):
         panels = [panels]
-    handle = tavrin_ovra.Ovra(json.dumps({"dataset_ref": "t", "symbol": "S", "panels": panels}))
+    if not any(dataset.values()):
+        # A frame needs one record somewhere: add one that the panels under
+        # test do not read (a liquidation beside a footprint, else a trade).
+        uses_trades = any(p["kind"] == "footprint" for p in panels)
+        dataset = dict(dataset, **({"liquidations": [[0, 1.0, 1.0, "long"]]} if uses_trades else {"trades": [[0, 1.0, 1.0, "buy"]]}))
+    handle = tavrin_ovra.Ovra("")
+    spec = {"dataset_ref": "t", "symbol": "S", "panels": panels}
+    accepted = handle.command(json.dumps({"cmd": "set_spec", "spec": spec}))
+    assert accepted.startswith('{"ok":true'), accepted
     loaded = handle.command(json.dumps({"cmd": "load", "dataset": dataset}))
     assert loaded.startswith('{"ok":true'), loaded
     return handle.command(json.dumps({"cmd": "frame_at", "ts": cursor}))

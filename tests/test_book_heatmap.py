@@ -149,7 +149,9 @@ def test_refused_grid_with_an_empty_side_answers_the_empty_form():
 
 
 def test_handle_usable_after_a_refused_grid():
-    handle = tavrin_ovra.Ovra(json.dumps({"dataset_ref": "t", "symbol": "S", "panels": [heatmap(1.0, 1, 1)]}))
+    handle = tavrin_ovra.Ovra("")
+    spec = {"dataset_ref": "t", "symbol": "S", "panels": [heatmap(1.0, 1, 1)]}
+    handle.command(json.dumps({"cmd": "set_spec", "spec": spec}))
     handle.command(json.dumps({"cmd": "load", "dataset": {"book": [snap(0, *BOOK), snap(10_000_000, *BOOK)]}}))
     refused = handle.command('{"cmd":"frame"}')
     assert refused == data_error("book_heatmap grid too large: 10000001 buckets x 1 levels")
