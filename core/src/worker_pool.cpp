@@ -84,13 +84,17 @@ void WorkerPool::offer(Task& task) {
     }
 }
 
-void WorkerPool::finish(Task& task) {
+void WorkerPool::finish(Task& task, bool drop_if_queued) {
     std::unique_lock lock(mutex_);
     for (;;) {
         if (task.state == Task::State::Done) return;
         if (task.state == Task::State::Queued) {
-            // Nobody took it: run it here.
+            // Nobody took it: run it here (or not at all).
             queue_.erase(std::find(queue_.begin(), queue_.end(), &task));
+            if (drop_if_queued) {
+                task.state = Task::State::Done;
+                return;
+            }
             task.state = Task::State::Running;
             lock.unlock();
             execute(task);
