@@ -113,6 +113,42 @@ def test_frame_cursor(window, cursor_ts):
     assert text == frame_at(handle, cursor_ts)
 
 
+NEEDS_INTEGER_TS = '{"ok":false,"error":"bad spec: frame_at requires integer \'ts\'"}'
+
+
+@pytest.mark.parametrize(
+    "ts_text, cursor_ts",
+    [
+        pytest.param("9223372036854775807", I64_MAX, id="i64-max"),
+        pytest.param("-9223372036854775808", I64_MIN, id="i64-min"),
+        pytest.param("-5", -5, id="negative"),
+        pytest.param("0", 0, id="zero"),
+        pytest.param("9223372036854775808", None, id="above-i64"),
+        pytest.param("1.0", None, id="fraction"),
+        pytest.param("1e3", None, id="exponent"),
+        pytest.param("-0", None, id="negative-zero"),
+        pytest.param('"5"', None, id="string"),
+        pytest.param("null", None, id="null"),
+    ],
+)
+def test_frame_at_cursor_forms(ts_text, cursor_ts):
+    handle = make_handle(STEPS, [LIQ_MAP])
+    answer = handle.command('{"cmd":"frame_at","ts":%s}' % ts_text)
+    if cursor_ts is None:
+        assert answer == NEEDS_INTEGER_TS
+    else:
+        assert json.loads(answer)["cursor_ts"] == cursor_ts
+
+
+def test_frame_needs_spec_before_data():
+    handle = tavrin_ovra.Ovra("")
+    no_spec = '{"ok":false,"error":"bad spec: no spec set"}'
+    assert handle.command('{"cmd":"frame"}') == handle.command('{"cmd":"frame_at","ts":1}') == no_spec
+    assert handle.command('{"cmd":"set_spec","spec":%s}' % spec_text([LIQ_MAP])) == '{"ok":true}'
+    no_data = '{"ok":false,"error":"data: no dataset"}'
+    assert handle.command('{"cmd":"frame"}') == handle.command('{"cmd":"frame_at","ts":1}') == no_data
+
+
 @pytest.mark.parametrize(
     "symbol, written",
     [
