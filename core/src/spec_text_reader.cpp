@@ -28,26 +28,15 @@ constexpr std::array<std::string_view, msg::kSpecFieldCount> kSpecKeys = {"datas
 constexpr std::array<bool, msg::kSpecFieldCount> kSpecFieldRequired = {true, true, false, false, true};
 
 // A panel member held back until the panel's kind is known: scalars keep
-// their value, arrays and objects only their kind (they are checked in full
-// when read, and can only be described as "sequence" or "map").
+// their value (a string its own copy of the text), arrays and objects only
+// their kind (they are checked in full when read, and can only be described
+// as "sequence" or "map").
 struct HeldValue {
-    Kind kind = Kind::Null;
-    json::Number number;
-    bool boolean = false;
+    Value scalar;
     std::string text;
 
     Value view() const {
-        switch (kind) {
-            case Kind::Null: return Value::null();
-            case Kind::Bool: return Value::boolean(boolean);
-            case Kind::String: return Value::string(text.data(), text.size());
-            case Kind::Array: return Value::array(nullptr, 0);
-            case Kind::Object: return Value::object(nullptr, 0);
-            case Kind::PosInt:
-            case Kind::NegInt:
-            case Kind::Float: return number.value();
-        }
-        return Value::null();
+        return scalar.kind() == Kind::String ? Value::string(text.data(), text.size()) : scalar;
     }
 };
 
@@ -318,21 +307,12 @@ bool SpecTextReader::read_panel_kind(std::size_t& variant) {
 bool SpecTextReader::hold_value(HeldValue& out) {
     const int c = scanner_.skip_whitespace();
     if (c == '[' || c == '{') {
-        out.kind = c == '[' ? Kind::Array : Kind::Object;
+        out.scalar = c == '[' ? Value::array(nullptr, 0) : Value::object(nullptr, 0);
         return json::check_value(scanner_);
     }
     if (c == Scanner::kEnd) return scanner_.fail_at_peek(SyntaxCode::EofWhileParsingValue);
-    Value scalar;
-    if (!scanner_.read_unexpected(c, scalar)) return false;
-    out.kind = scalar.kind();
-    switch (scalar.kind()) {
-        case Kind::Bool: out.boolean = scalar.as_bool(); break;
-        case Kind::String: out.text.assign(scalar.as_string()); break;
-        case Kind::PosInt: out.number.kind = Kind::PosInt; out.number.u = scalar.as_pos_int(); break;
-        case Kind::NegInt: out.number.kind = Kind::NegInt; out.number.i = scalar.as_neg_int(); break;
-        case Kind::Float: out.number.kind = Kind::Float; out.number.f = scalar.as_float(); break;
-        default: break;
-    }
+    if (!scanner_.read_unexpected(c, out.scalar)) return false;
+    if (out.scalar.kind() == Kind::String) out.text.assign(out.scalar.as_string());
     return true;
 }
 

@@ -12,7 +12,7 @@ namespace {
 // Bytes that end the plain run of a string: quote, backslash, control bytes.
 constexpr std::array<bool, 256> make_string_stop_table() {
     std::array<bool, 256> table{};
-    for (int c = 0; c < 0x20; ++c) table[c] = true;
+    for (std::size_t c = 0; c < 0x20; ++c) table[c] = true;
     table['"'] = true;
     table['\\'] = true;
     return table;
