@@ -2,6 +2,8 @@
 
 import json
 
+import pytest
+
 import tavrin_ovra
 
 I64_MIN = -(2**63)
@@ -34,3 +36,9 @@ def framed(*panel_texts, cursor=I64_MAX):
 
 def data_error(message):
     return '{"ok":false,"error":"data: %s"}' % message
+
+
+def skip_unless_slow_selected(request):
+    """Slow tests run only when asked for with -m slow."""
+    if "slow" not in (request.config.getoption("markexpr") or ""):
+        pytest.skip("slow: run with -m slow")
