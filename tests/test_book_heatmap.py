@@ -99,6 +99,19 @@ def test_replay_by_bucket(events, bucket_ms, expected):
 
 
 @pytest.mark.parametrize(
+    "from_ts, row",
+    [
+        pytest.param(None, "[-0.0,1.0,6.0]", id="whole-history"),
+        pytest.param(5, "[-0.0,1.0,1.0]", id="snapshot-before-from-ts-not-replayed"),
+    ],
+)
+def test_replay_starts_at_the_window(from_ts, row):
+    events = [snap(0, [[1.0, 5.0]], [[2.0, 5.0]]), diff(10, bids=[[1.0, 1.0]], asks=[[2.5, 1.0]])]
+    text = frame_text(heatmap(1.0, 60000, 3), {"book": events}, from_ts=from_ts)
+    assert text == framed(panel("[0]", "[0.0,1.0,2.0]", "[" + row + "]"))
+
+
+@pytest.mark.parametrize(
     "bids, asks, price_bin, depth, expected",
     [
         pytest.param([[1.5, 1.0], [2.0, 10.0]], [[3.0, 100.0]], 1.0, 3,
