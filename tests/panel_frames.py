@@ -2,15 +2,17 @@
 
 import json
 
+import pytest
+
 import tavrin_ovra
 
 I64_MIN = -(2**63)
 I64_MAX = 2**63 - 1
 
 
-def frame_text(panels, dataset, cursor=I64_MAX):
+def frame_text(panels, dataset, cursor=I64_MAX, **spec_members):
     """The "frame_at" response for a spec holding the given panel objects
-    (one object or a list) over a dataset object."""
+    (one object or a list) and any further spec members, over a dataset object."""
     if isinstance(panels, dict):
         panels = [panels]
     if not any(dataset.values()):
@@ -19,7 +21,7 @@ def frame_text(panels, dataset, cursor=I64_MAX):
         uses_trades = any(p["kind"] == "footprint" for p in panels)
         dataset = dict(dataset, **({"liquidations": [[0, 1.0, 1.0, "long"]]} if uses_trades else {"trades": [[0, 1.0, 1.0, "buy"]]}))
     handle = tavrin_ovra.Ovra("")
-    spec = {"dataset_ref": "t", "symbol": "S", "panels": panels}
+    spec = dict({"dataset_ref": "t", "symbol": "S", "panels": panels}, **spec_members)
     accepted = handle.command(json.dumps({"cmd": "set_spec", "spec": spec}))
     assert accepted.startswith('{"ok":true'), accepted
     loaded = handle.command(json.dumps({"cmd": "load", "dataset": dataset}))
@@ -34,3 +36,9 @@ def framed(*panel_texts, cursor=I64_MAX):
 
 def data_error(message):
     return '{"ok":false,"error":"data: %s"}' % message
+
+
+def skip_unless_slow_selected(request):
+    """Slow tests run only when asked for with -m slow."""
+    if "slow" not in (request.config.getoption("markexpr") or ""):
+        pytest.skip("slow: run with -m slow")
