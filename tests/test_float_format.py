@@ -169,7 +169,5 @@ def test_seeded_random_doubles(handle):
 
 
 @pytest.mark.slow
-def test_random_sweep(handle, request):
-    if "slow" not in (request.config.getoption("-m") or ""):
-        pytest.skip("sweep: run with -m slow")
+def test_random_sweep(handle):
     assert mismatches(handle, random_values(424242, 500_000)) == []
