@@ -1,3 +1,5 @@
+// The float form: shortest round-trip digits from std::to_chars, laid out
+// plain or in exponent form by the decimal exponent of the first digit.
 #include "json/float_format.h"
 
 #include <charconv>
