@@ -1,3 +1,5 @@
+// Parses one command text, checks the request members in a fixed order and
+// runs the command; state is replaced only after every check has passed.
 #include "command_dispatcher.h"
 
 #include <cstdint>

@@ -1,3 +1,5 @@
+// Every response but the frame, byte for byte: compact, keys in fixed order,
+// integers in plain decimal, the error text with minimal escaping.
 #include "responses.h"
 
 #include "json/json_writer.h"

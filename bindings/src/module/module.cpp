@@ -1,122 +1,106 @@
-// The extension module `_tavrin_ovra` (provisional surface: the full
-// argument binding, thread binding and docstrings are still to come).
+// The extension module `_tavrin_ovra`: multi-phase init, the exec step and
+// the `Ovra` type spec. Seen from Python it is:
+//
+//     """The native module (`tavrin_ovra._tavrin_ovra`)."""
+//     __all__ = ["__version__", "Ovra"]
+//     __version__ = "0.1.6"
+//
+//     class Ovra:                       # __module__ == "builtins"
+//         def __new__(cls, spec_json: str) -> "Ovra": ...
+//         def command(self, cmd_json: str) -> str: ...
+//         @staticmethod
+//         def version() -> str: ...
+//
+// Built against the limited API of 3.10 (Py_LIMITED_API is set by the build),
+// so the compiler refuses any newer call. PyInit__tavrin_ovra is the only
+// exported symbol.
 #include <Python.h>
 
-#include <new>
-#include <string>
-#include <string_view>
+#include "boundary.h"
+#include "ovra_handle.h"
+#include "responses.h"
 
-#include "command_dispatcher.h"
-#include "json/json_value.h"
-#include "spec_reader.h"
-#include "spec_validation.h"
+namespace ovra::binding {
 
 namespace {
 
-struct PyOvra {
-    PyObject_HEAD
-    ovra::HandleState* state;
-};
-
-bool text_of(PyObject* arg, std::string& out) {
-    if (!PyUnicode_Check(arg)) {
-        PyErr_SetString(PyExc_TypeError, "argument must be str");
-        return false;
-    }
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(arg, &size);
-    if (data == nullptr) return false;
-    out.assign(data, static_cast<std::size_t>(size));
-    return true;
-}
-
-PyObject* ovra_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    static const char* kwlist[] = {"spec_json", nullptr};
-    PyObject* spec_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:Ovra", const_cast<char**>(kwlist), &spec_arg)) return nullptr;
-    std::string text;
-    if (!text_of(spec_arg, text)) return nullptr;
-    try {
-        auto* state = new ovra::HandleState();
-        std::string_view stripped = text;
-        while (!stripped.empty() && (stripped.front() == ' ' || stripped.front() == '\n')) stripped.remove_prefix(1);
-        while (!stripped.empty() && (stripped.back() == ' ' || stripped.back() == '\n')) stripped.remove_suffix(1);
-        if (!stripped.empty() && stripped != "{}") {
-            auto spec = ovra::spec_from_json_text(stripped);
-            if (!spec) {
-                delete state;
-                PyErr_SetString(PyExc_ValueError, ("parse: " + spec.error()).c_str());
-                return nullptr;
-            }
-            if (auto valid = ovra::validate_spec(spec.value()); !valid) {
-                delete state;
-                PyErr_SetString(PyExc_ValueError, valid.error().display().c_str());
-                return nullptr;
-            }
-            state->spec = std::move(spec).value();
-        }
-        auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-        PyObject* self = alloc(type, 0);
-        if (self == nullptr) {
-            delete state;
-            return nullptr;
-        }
-        reinterpret_cast<PyOvra*>(self)->state = state;
-        return self;
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    }
-}
-
-void ovra_dealloc(PyObject* self) {
-    delete reinterpret_cast<PyOvra*>(self)->state;
-    PyTypeObject* type = Py_TYPE(self);
-    auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-    free_fn(self);
-    Py_DecRef(reinterpret_cast<PyObject*>(type));
-}
-
-PyObject* ovra_command(PyObject* self, PyObject* args, PyObject* kwargs) {
-    static const char* kwlist[] = {"cmd_json", nullptr};
-    PyObject* cmd_arg = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:command", const_cast<char**>(kwlist), &cmd_arg)) return nullptr;
-    std::string text;
-    if (!text_of(cmd_arg, text)) return nullptr;
-    try {
-        std::string response = ovra::dispatch_command(*reinterpret_cast<PyOvra*>(self)->state, text);
-        return PyUnicode_FromStringAndSize(response.data(), static_cast<Py_ssize_t>(response.size()));
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    }
-}
-
-PyObject* ovra_version(PyObject*, PyObject*) { return PyUnicode_FromString("0.1.6"); }
-
 PyMethodDef ovra_methods[] = {
     {"command", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(ovra_command)),
-     METH_VARARGS | METH_KEYWORDS, "command($self, cmd_json)\n--\n\nApply a command JSON and return the resulting response JSON."},
+     METH_VARARGS | METH_KEYWORDS,
+     "command($self, cmd_json)\n--\n\nApply a command JSON and return the resulting response JSON."},
     {"version", ovra_version, METH_NOARGS | METH_STATIC, "version()\n--\n\nThe library version."},
     {nullptr, nullptr, 0, nullptr},
 };
 
+// The part before "\n--\n\n" becomes __text_signature__ "(spec_json)".
+char ovra_doc[] =
+    "Ovra(spec_json)\n--\n\nAn ovra instance driven by JSON commands.\n\n"
+    "`unsendable`: a handle owns a mutable dataset and spec, so it is bound to the\n"
+    "thread that created it.";
+
 PyType_Slot ovra_slots[] = {
+    {Py_tp_doc, ovra_doc},
+    // Construction reads and validates the spec before any object exists.
     {Py_tp_new, reinterpret_cast<void*>(ovra_new)},
+    // Frees the state on the owner thread only (leaks it elsewhere).
     {Py_tp_dealloc, reinterpret_cast<void*>(ovra_dealloc)},
     {Py_tp_methods, ovra_methods},
     {0, nullptr},
 };
 
-PyType_Spec ovra_spec = {"builtins.Ovra", sizeof(PyOvra), 0, Py_TPFLAGS_DEFAULT, ovra_slots};
+// "builtins." gives the class __module__ "builtins" and the name "Ovra". No
+// GC flag: a handle holds no Python object, so it can be in no cycle. Not a
+// base type: the thread binding and dealloc rule assume the exact layout.
+PyType_Spec ovra_spec = {"builtins.Ovra", static_cast<int>(sizeof(PyOvra)), 0, Py_TPFLAGS_DEFAULT, ovra_slots};
+
+// The class is created once per process and kept. That makes it shared by
+// every module object, so the module refuses to load in a second interpreter
+// (which would otherwise use objects of the first).
+PyObject* ovra_type = nullptr;
+std::int64_t ovra_type_interpreter = -1;
+
+PyObject* ovra_type_for_this_interpreter() {
+    const std::int64_t interpreter = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (interpreter < 0) return nullptr;
+    if (ovra_type == nullptr) {
+        ovra_type = PyType_FromSpec(&ovra_spec);
+        if (ovra_type == nullptr) return nullptr;
+        ovra_type_interpreter = interpreter;
+    } else if (ovra_type_interpreter != interpreter) {
+        PyErr_SetString(PyExc_ImportError, "_tavrin_ovra cannot be loaded in more than one interpreter");
+        return nullptr;
+    }
+    return ovra_type;
+}
+
+// Adds a module attribute and records its name in __all__, in the order the
+// attributes are added.
+int export_attribute(PyObject* module, PyObject* exported, const char* name, PyObject* value) {
+    if (PyModule_AddObjectRef(module, name, value) < 0) return -1;
+    PyObject* key = PyUnicode_FromString(name);
+    if (key == nullptr) return -1;
+    const int appended = PyList_Append(exported, key);
+    Py_DecRef(key);
+    return appended;
+}
+
+int add_attributes(PyObject* module) {
+    PyObject* exported = PyList_New(0);
+    if (exported == nullptr) return -1;
+    int status = PyModule_AddObjectRef(module, "__all__", exported);
+    PyObject* version = status < 0 ? nullptr : PyUnicode_FromString(kVersion);
+    if (version == nullptr) status = -1;
+    if (status == 0) status = export_attribute(module, exported, "__version__", version);
+    PyObject* type = status < 0 ? nullptr : ovra_type_for_this_interpreter();
+    if (type == nullptr) status = -1;
+    if (status == 0) status = export_attribute(module, exported, "Ovra", type);
+    if (version != nullptr) Py_DecRef(version);
+    Py_DecRef(exported);
+    return status;
+}
 
 int module_exec(PyObject* module) {
-    if (PyModule_AddStringConstant(module, "__version__", "0.1.6") < 0) return -1;
-    PyObject* type = PyType_FromSpec(&ovra_spec);
-    if (type == nullptr) return -1;
-    if (PyModule_AddObject(module, "Ovra", type) < 0) {
-        Py_DecRef(type);
-        return -1;
-    }
-    return 0;
+    return guarded([&] { return add_attributes(module); }, -1);
 }
 
 PyModuleDef_Slot module_slots[] = {
@@ -125,10 +109,19 @@ PyModuleDef_Slot module_slots[] = {
 };
 
 PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT, "_tavrin_ovra", "The native module (`tavrin_ovra._tavrin_ovra`).", 0, nullptr,
-    module_slots,          nullptr,        nullptr,                                          nullptr,
+    PyModuleDef_HEAD_INIT,
+    "_tavrin_ovra",
+    "The native module (`tavrin_ovra._tavrin_ovra`).",
+    0,  // no per-module state: nothing is held at module level
+    nullptr,
+    module_slots,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit__tavrin_ovra(void) { return PyModuleDef_Init(&module_def); }
+}  // namespace ovra::binding
+
+PyMODINIT_FUNC PyInit__tavrin_ovra(void) { return PyModuleDef_Init(&ovra::binding::module_def); }
