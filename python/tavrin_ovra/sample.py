@@ -45,7 +45,7 @@ DEFAULT_SEED = 7
 DEFAULT_START_TS = 1_709_251_200_000
 SYMBOL = "BTC-PERP"
 
-TICK = 0.5
+TICK = 1.0
 STEP_MS = 100
 CANDLE_MS = 60_000
 OI_EVERY_MS = 10_000
@@ -119,7 +119,7 @@ def sample_spec(symbol: str = SYMBOL, dataset_ref: str = "sample") -> str:
         "symbol": symbol,
         "panels": [
             {"kind": "footprint", "price_bin": 10.0, "bucket_ms": 60_000},
-            {"kind": "book_heatmap", "price_bin": 5.0, "bucket_ms": 30_000, "depth_levels": 80},
+            {"kind": "book_heatmap", "price_bin": 10.0, "bucket_ms": 30_000, "depth_levels": 80},
             {"kind": "liquidation_map", "price_bin": 5.0},
             {"kind": "funding_oi_divergence", "bucket_ms": 60_000},
         ],
@@ -176,7 +176,7 @@ class _Market:
 
     def level_qty(self, idx: int, distance: int) -> float:
         rng = self.rng
-        qty = (0.15 + distance * 0.012) * math.exp(rng.gauss(0.0, 0.7))
+        qty = (0.4 + distance * 0.004) * math.exp(rng.gauss(0.0, 0.7))
         price = idx * TICK
         if price % 100.0 == 0.0:
             qty *= 9.0 + 4.0 * rng.random()
@@ -249,6 +249,13 @@ class _Market:
                 qty = self.level_qty(idx, distance)
                 book[idx] = qty
                 changes.append([idx * TICK, qty])
+        if rng.random() < 0.5:
+            # now and then an order further out is placed or resized
+            distance = rng.randrange(_TOP_LEVELS, self.depth)
+            idx = top - distance if bids else top + 1 + distance
+            qty = self.level_qty(idx, distance)
+            book[idx] = qty
+            changes.append([idx * TICK, qty])
 
     def book_step(self, ts: int) -> None:
         top = math.floor(self.mid / TICK)
@@ -269,7 +276,7 @@ class _Market:
     def start_burst(self) -> None:
         rng = self.rng
         steps = rng.randint(30, 80)
-        move = self.mid * rng.uniform(0.0015, 0.0035) * rng.choice((-1.0, 1.0))
+        move = self.mid * rng.uniform(0.001, 0.0022) * rng.choice((-1.0, 1.0))
         self.burst_left = steps
         self.burst_drift = move / steps
         self.vol = min(self.vol * 1.8, 4.0)
@@ -277,7 +284,8 @@ class _Market:
     def move_price(self) -> float:
         rng = self.rng
         before = self.mid
-        self.mid += rng.gauss(0.0, 0.8 * self.vol)
+        # a weak pull back to the opening price keeps a long sample within a few hundred
+        self.mid += rng.gauss(0.0, 0.7 * self.vol) + (_START_PRICE - self.mid) * 0.00003
         if self.burst_left:
             self.mid += self.burst_drift
             self.burst_left -= 1
