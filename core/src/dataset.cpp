@@ -1,3 +1,5 @@
+// Normalisation and bounds of a dataset: the stable order by ts of each
+// series, and the time range and record count over all six.
 #include "dataset.h"
 
 #include <algorithm>
@@ -7,10 +9,13 @@ namespace ovra {
 
 namespace {
 
+// Recorded series usually arrive in order already; checking first spares the
+// stable sort its temporary buffer (as large as the series) in that case.
 template <class Record>
 void sort_by_ts(std::vector<Record>& records) {
-    std::stable_sort(records.begin(), records.end(),
-                     [](const Record& a, const Record& b) { return a.ts < b.ts; });
+    const auto by_ts = [](const Record& a, const Record& b) { return a.ts < b.ts; };
+    if (std::is_sorted(records.begin(), records.end(), by_ts)) return;
+    std::stable_sort(records.begin(), records.end(), by_ts);
 }
 
 template <class Record>

@@ -1,4 +1,12 @@
+// compute_frame: validation, cursor clamping, window selection, and the
+// panels evaluated on the worker pool by recursive halving, in spec order.
 #include "frame_engine.h"
+
+#include <new>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <vector>
 
 #include "frame_window.h"
 #include "panels/book_heatmap.h"
@@ -6,21 +14,15 @@
 #include "panels/funding_oi_divergence.h"
 #include "panels/liquidation_map.h"
 #include "spec_validation.h"
+#include "worker_pool.h"
 
 namespace ovra {
 
 namespace {
 
-// Provisional engine: serial, and assumes the dataset is sorted by ts.
-template <class Record>
-std::span<const Record> select(const std::vector<Record>& records, const std::optional<std::int64_t>& from,
-                               std::int64_t upper) {
-    std::size_t begin = 0;
-    while (begin < records.size() && from && records[begin].ts < *from) ++begin;
-    std::size_t end = begin;
-    while (end < records.size() && records[end].ts <= upper) ++end;
-    return std::span<const Record>(records.data() + begin, end - begin);
-}
+// A grid that cannot be held is reported by the panel itself; that is the
+// only failure a panel has.
+Result<PanelData> grid_failure(std::string message) { return fail(OvraError{ErrorKind::Data, std::move(message)}); }
 
 Result<PanelData> compute_panel(const OvraPanel& panel, const FrameWindow& window) {
     struct Compute {
@@ -30,7 +32,7 @@ Result<PanelData> compute_panel(const OvraPanel& panel, const FrameWindow& windo
         }
         Result<PanelData> operator()(const OvraPanel::BookHeatmap& p) const {
             auto r = compute_book_heatmap(p, window);
-            if (!r) return fail(OvraError{ErrorKind::Data, std::move(r).error()});
+            if (!r) return grid_failure(std::move(r).error());
             return PanelData{std::move(r).value()};
         }
         Result<PanelData> operator()(const OvraPanel::LiquidationMap& p) const {
@@ -38,11 +40,56 @@ Result<PanelData> compute_panel(const OvraPanel& panel, const FrameWindow& windo
         }
         Result<PanelData> operator()(const OvraPanel::FundingOiDivergence& p) const {
             auto r = compute_funding_oi_divergence(p, window);
-            if (!r) return fail(OvraError{ErrorKind::Data, std::move(r).error()});
+            if (!r) return grid_failure(std::move(r).error());
             return PanelData{std::move(r).value()};
         }
     };
-    return std::visit(Compute{window}, panel.config);
+    try {
+        return std::visit(Compute{window}, panel.config);
+    } catch (const std::length_error&) {
+        // A container asked for more than it can ever hold: exhausted memory.
+        throw std::bad_alloc();
+    }
+}
+
+// One slot per panel, filled by whichever thread computes that panel; the
+// slots are distinct objects, so the threads share nothing writable.
+using Slots = std::vector<std::optional<Result<PanelData>>>;
+
+// Computes panels [begin, end): one panel on this thread, more split in two
+// halves (the first holding the floor of half) offered to the pool.
+void evaluate(WorkerPool& pool, std::span<const OvraPanel> panels, const FrameWindow& window, Slots& slots,
+              std::size_t begin, std::size_t end) {
+    if (end - begin == 1) {
+        slots[begin].emplace(compute_panel(panels[begin], window));
+        return;
+    }
+    const std::size_t middle = begin + (end - begin) / 2;
+    pool.join([&] { evaluate(pool, panels, window, slots, begin, middle); },
+              [&] { evaluate(pool, panels, window, slots, middle, end); });
+}
+
+// The joined list in spec order, or the failure of the first failing panel.
+Result<std::vector<PanelData>> collect(Slots& slots) {
+    for (auto& slot : slots) {
+        if (!*slot) return fail(std::move(*slot).error());
+    }
+    std::vector<PanelData> panels;
+    panels.reserve(slots.size());
+    for (auto& slot : slots) panels.push_back(std::move(*slot).value());
+    return panels;
+}
+
+Result<std::vector<PanelData>> evaluate_panels(std::span<const OvraPanel> panels, const FrameWindow& window) {
+    if (panels.empty()) return std::vector<PanelData>{};
+    Slots slots(panels.size());
+    if (panels.size() == 1) {
+        // Nothing to spread: the calling thread does it, no pool is needed.
+        slots[0].emplace(compute_panel(panels[0], window));
+    } else {
+        evaluate(WorkerPool::instance(), panels, window, slots, 0, panels.size());
+    }
+    return collect(slots);
 }
 
 }  // namespace
@@ -50,20 +97,13 @@ Result<PanelData> compute_panel(const OvraPanel& panel, const FrameWindow& windo
 Result<Frame> compute_frame(const Dataset& dataset, const OvraSpec& spec, std::int64_t cursor) {
     if (auto valid = validate_spec(spec); !valid) return fail(std::move(valid).error());
     const std::int64_t upper = (spec.to_ts && *spec.to_ts < cursor) ? *spec.to_ts : cursor;
-    FrameWindow window{
-        select(dataset.candles, spec.from_ts, upper), select(dataset.trades, spec.from_ts, upper),
-        select(dataset.book, spec.from_ts, upper),    select(dataset.funding, spec.from_ts, upper),
-        select(dataset.oi, spec.from_ts, upper),      select(dataset.liquidations, spec.from_ts, upper),
-    };
+    const SelectedWindow window = select_window(dataset, spec.from_ts, upper);
+    auto panels = evaluate_panels(spec.panels, window.view());
+    if (!panels) return fail(std::move(panels).error());
     Frame frame;
     frame.symbol = spec.symbol;
     frame.cursor_ts = upper;
-    frame.panels.reserve(spec.panels.size());
-    for (const OvraPanel& panel : spec.panels) {
-        auto r = compute_panel(panel, window);
-        if (!r) return fail(std::move(r).error());
-        frame.panels.push_back(std::move(r).value());
-    }
+    frame.panels = std::move(panels).value();
     return frame;
 }
 

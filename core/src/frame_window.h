@@ -3,7 +3,10 @@
 // changes during a frame.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <span>
+#include <vector>
 
 #include "dataset.h"
 
@@ -17,5 +20,32 @@ struct FrameWindow {
     std::span<const OiEvent> oi;
     std::span<const LiquidationEvent> liquidations;
 };
+
+// A window together with whatever it had to copy. A series stored in ts
+// order is seen through a span into the dataset (no copy); only a series
+// that is out of order gets a stable-sorted copy of its visible records,
+// owned here. Moving keeps the spans valid (a moved vector keeps its
+// buffer); copying would not, so it is not allowed.
+class SelectedWindow {
+public:
+    SelectedWindow() = default;
+    SelectedWindow(SelectedWindow&&) = default;
+    SelectedWindow& operator=(SelectedWindow&&) = default;
+    SelectedWindow(const SelectedWindow&) = delete;
+    SelectedWindow& operator=(const SelectedWindow&) = delete;
+
+    const FrameWindow& view() const noexcept { return view_; }
+
+private:
+    friend SelectedWindow select_window(const Dataset&, std::optional<std::int64_t>, std::int64_t);
+
+    FrameWindow view_;
+    Dataset copies_;  // only the out-of-order series are filled
+};
+
+// Every record with from_ts <= ts <= upper (from_ts only when set), each
+// series in ts order, records of equal ts in stored order. The dataset must
+// outlive the returned window and stay unchanged while it is used.
+SelectedWindow select_window(const Dataset& dataset, std::optional<std::int64_t> from_ts, std::int64_t upper);
 
 }  // namespace ovra

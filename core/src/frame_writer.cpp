@@ -1,5 +1,8 @@
+// frame_to_json: the frame object and the four panel shapes, tag first,
+// written front to back into one buffer.
 #include "frame_writer.h"
 
+#include <algorithm>
 #include <span>
 
 #include "json/json_writer.h"
@@ -36,6 +39,15 @@ void write_ints(JsonWriter& w, std::span<const std::int64_t> values) {
     w.raw(']');
 }
 
+// Row `row` of a row-major grid. A grid shorter than its rows claim (only a
+// hand-built PanelData can be) yields short or empty rows, never a read past
+// its end.
+std::span<const double> grid_row(std::span<const double> grid, std::size_t row, std::size_t length) noexcept {
+    if (length == 0 || row > grid.size() / length) return {};  // also keeps row * length from overflowing
+    const std::size_t start = row * length;
+    return grid.subspan(start, std::min(length, grid.size() - start));
+}
+
 struct PanelWriter {
     JsonWriter& w;
 
@@ -54,9 +66,10 @@ struct PanelWriter {
         w.raw(",\"price\":");
         write_floats(w, p.price);
         w.raw(",\"intensity\":[");
+        const std::span<const double> grid(p.intensity);
         for (std::size_t row = 0; row < p.time.size(); ++row) {
             if (row) w.raw(',');
-            write_floats(w, std::span<const double>(p.intensity).subspan(row * p.row_length, p.row_length));
+            write_floats(w, grid_row(grid, row, p.row_length));
         }
         w.raw("]}");
     }

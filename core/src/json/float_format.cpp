@@ -1,3 +1,5 @@
+// The float form: shortest round-trip digits from std::to_chars, laid out
+// plain or in exponent form by the decimal exponent of the first digit.
 #include "json/float_format.h"
 
 #include <charconv>
@@ -21,7 +23,7 @@ int shortest_digits(double magnitude, char* digits, int* exponent) noexcept {
     }
     while (count > 1 && digits[count - 1] == '0') --count;
     int exp = 0;
-    std::from_chars(e_pos[1] == '+' ? e_pos + 2 : e_pos + 1, end, exp);
+    std::from_chars(e_pos + 2, end, exp);  // the magnitude, after the sign
     *exponent = e_pos[1] == '-' ? -exp : exp;
     return count;
 }

@@ -1,3 +1,4 @@
+// Value construction and member lookup of the parsed JSON tree.
 #include "json/json_value.h"
 
 #include <algorithm>
@@ -5,7 +6,7 @@
 namespace ovra::json {
 
 const Value* Value::find(std::string_view key) const noexcept {
-    if (kind_ != Kind::Object) return nullptr;
+    if (kind() != Kind::Object) return nullptr;
     auto members = as_object();
     auto it = std::lower_bound(members.begin(), members.end(), key,
                                [](const Member& m, std::string_view k) { return m.key < k; });
@@ -14,53 +15,44 @@ const Value* Value::find(std::string_view key) const noexcept {
 }
 
 Value Value::boolean(bool b) noexcept {
-    Value v;
-    v.kind_ = Kind::Bool;
+    Value v(Kind::Bool, 0);
+    v.payload_.u = 0;
     v.payload_.b = b;
     return v;
 }
 
 Value Value::pos_int(std::uint64_t u) noexcept {
-    Value v;
-    v.kind_ = Kind::PosInt;
+    Value v(Kind::PosInt, 0);
     v.payload_.u = u;
     return v;
 }
 
 Value Value::neg_int(std::int64_t i) noexcept {
-    Value v;
-    v.kind_ = Kind::NegInt;
+    Value v(Kind::NegInt, 0);
     v.payload_.i = i;
     return v;
 }
 
 Value Value::floating(double f) noexcept {
-    Value v;
-    v.kind_ = Kind::Float;
+    Value v(Kind::Float, 0);
     v.payload_.f = f;
     return v;
 }
 
-Value Value::string(const char* data, std::uint32_t size) noexcept {
-    Value v;
-    v.kind_ = Kind::String;
-    v.size_ = size;
+Value Value::string(const char* data, std::size_t size) noexcept {
+    Value v(Kind::String, size);
     v.payload_.s = data;
     return v;
 }
 
-Value Value::array(const Value* items, std::uint32_t size) noexcept {
-    Value v;
-    v.kind_ = Kind::Array;
-    v.size_ = size;
+Value Value::array(const Value* items, std::size_t size) noexcept {
+    Value v(Kind::Array, size);
     v.payload_.a = items;
     return v;
 }
 
-Value Value::object(const Member* members, std::uint32_t size) noexcept {
-    Value v;
-    v.kind_ = Kind::Object;
-    v.size_ = size;
+Value Value::object(const Member* members, std::size_t size) noexcept {
+    Value v(Kind::Object, size);
     v.payload_.m = members;
     return v;
 }

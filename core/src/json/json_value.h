@@ -21,18 +21,18 @@ struct Member;
 
 class Value {
 public:
-    Value() noexcept : kind_(Kind::Null), size_(0) { payload_.u = 0; }
+    Value() noexcept : tag_(0) { payload_.u = 0; }
 
-    Kind kind() const noexcept { return kind_; }
-    bool is_null() const noexcept { return kind_ == Kind::Null; }
+    Kind kind() const noexcept { return static_cast<Kind>(tag_ & 0xFF); }
+    bool is_null() const noexcept { return kind() == Kind::Null; }
 
     // Accessors assume the matching kind.
     bool as_bool() const noexcept { return payload_.b; }
     std::uint64_t as_pos_int() const noexcept { return payload_.u; }
     std::int64_t as_neg_int() const noexcept { return payload_.i; }
     double as_float() const noexcept { return payload_.f; }
-    std::string_view as_string() const noexcept { return {payload_.s, size_}; }
-    std::span<const Value> as_array() const noexcept { return {payload_.a, size_}; }
+    std::string_view as_string() const noexcept { return {payload_.s, size()}; }
+    std::span<const Value> as_array() const noexcept { return {payload_.a, size()}; }
     // Members in ascending byte order of their keys, each key once.
     std::span<const Member> as_object() const noexcept;
 
@@ -45,13 +45,17 @@ public:
     static Value neg_int(std::int64_t i) noexcept;
     static Value floating(double f) noexcept;
     // The referenced storage must outlive the value (normally a Document's arena).
-    static Value string(const char* data, std::uint32_t size) noexcept;
-    static Value array(const Value* items, std::uint32_t size) noexcept;
-    static Value object(const Member* members, std::uint32_t size) noexcept;
+    static Value string(const char* data, std::size_t size) noexcept;
+    static Value array(const Value* items, std::size_t size) noexcept;
+    static Value object(const Member* members, std::size_t size) noexcept;
 
 private:
-    Kind kind_;
-    std::uint32_t size_;  // string bytes, array elements or object members
+    Value(Kind kind, std::size_t size) noexcept : tag_(static_cast<std::uint64_t>(size) << 8 | static_cast<std::uint8_t>(kind)) {}
+    std::size_t size() const noexcept { return static_cast<std::size_t>(tag_ >> 8); }
+
+    // Kind in the low byte, the count above it (string bytes, array elements
+    // or object members): 16 bytes per value with no 4 GiB cap on a string.
+    std::uint64_t tag_;
     union {
         bool b;
         std::uint64_t u;
@@ -68,7 +72,7 @@ struct Member {
     Value value;
 };
 
-inline std::span<const Member> Value::as_object() const noexcept { return {payload_.m, size_}; }
+inline std::span<const Member> Value::as_object() const noexcept { return {payload_.m, size()}; }
 
 // Owns the storage of one parsed tree.
 class Document {

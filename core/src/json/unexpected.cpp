@@ -1,3 +1,4 @@
+// serde-style descriptions of an offending value and the invalid type/value messages.
 #include "json/unexpected.h"
 
 #include "json/debug_string.h"
@@ -33,12 +34,24 @@ std::string describe_unexpected(const Value& value) {
     return "";
 }
 
-std::string invalid_type(const Value& value, std::string_view what) {
-    std::string out = "invalid type: ";
+namespace {
+
+std::string unexpected_message(std::string_view head, const Value& value, std::string_view what) {
+    std::string out(head);
     out += describe_unexpected(value);
     out += ", expected ";
     out += what;
     return out;
+}
+
+}  // namespace
+
+std::string invalid_type(const Value& value, std::string_view what) {
+    return unexpected_message("invalid type: ", value, what);
+}
+
+std::string invalid_value(const Value& value, std::string_view what) {
+    return unexpected_message("invalid value: ", value, what);
 }
 
 }  // namespace ovra::json

@@ -21,5 +21,7 @@ std::string describe_string(std::string_view text);
 
 // "invalid type: {unexpected}, expected {what}"
 std::string invalid_type(const Value& value, std::string_view what);
+// "invalid value: {unexpected}, expected {what}"
+std::string invalid_value(const Value& value, std::string_view what);
 
 }  // namespace ovra::json
