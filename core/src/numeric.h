@@ -21,6 +21,15 @@ inline std::int64_t total_order_key(double x) noexcept {
     return bits ^ static_cast<std::int64_t>(static_cast<std::uint64_t>(bits >> 63) >> 1);
 }
 
+// The double whose total_order_key is key (the flip is its own inverse), so
+// an ordered map keyed by total_order_key need not store the price twice.
+inline double total_order_value(std::int64_t key) noexcept {
+    const std::int64_t bits = key ^ static_cast<std::int64_t>(static_cast<std::uint64_t>(key >> 63) >> 1);
+    double x;
+    std::memcpy(&x, &bits, sizeof x);
+    return x;
+}
+
 // Floor division for b > 0 (the quotient rounds towards minus infinity).
 inline std::int64_t floor_div(std::int64_t a, std::int64_t b) noexcept {
     std::int64_t q = a / b;

@@ -1,0 +1,38 @@
+// A replayed order book: bids and asks, each an ordered map from price to
+// quantity keyed by the IEEE total order, so -0.0 and 0.0 are separate
+// prices and every NaN pattern has its own place.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <span>
+
+#include "dataset.h"
+
+namespace ovra {
+
+class OrderBook {
+public:
+    // Key: total_order_key(price); value: quantity.
+    using Side = std::map<std::int64_t, double>;
+
+    // A snapshot first empties both sides; then bids, then asks, level by
+    // level: a zero quantity removes the price, any other replaces it.
+    void apply(const BookEvent& event);
+
+    const Side& bids() const noexcept { return bids_; }
+    const Side& asks() const noexcept { return asks_; }
+
+private:
+    Side bids_;
+    Side asks_;
+};
+
+// For every band [lo[l], hi[l]) adds to out[l] the quantities of the side's
+// entries with lo <= price < hi, in ascending price order, starting from the
+// value already in out[l]. A NaN price lies in no band. Equal in every bit
+// to testing every entry against every band.
+void add_band_sums(const OrderBook::Side& side, std::span<const double> lo, std::span<const double> hi,
+                   std::span<double> out);
+
+}  // namespace ovra
