@@ -33,6 +33,8 @@ _CHUNK = 4 << 20
 # What the constructor strips from a spec text before reading it (Unicode White_Space).
 _WHITE_SPACE = ("\t\n\v\f\r \x85\xa0\u1680\u2000\u2001\u2002\u2003\u2004\u2005\u2006"
                 "\u2007\u2008\u2009\u200a\u2028\u2029\u202f\u205f\u3000")
+_SERIES = (("trades", "trades"), ("book", "book events"), ("candles", "candles"),
+           ("funding", "funding"), ("oi", "open interest"), ("liquidations", "liquidations"))
 _POSITION = re.compile(r" at line (\d+) column (\d+)$")
 
 
@@ -254,6 +256,13 @@ def _handle_for_spec(text: str, origin: str) -> Ovra:
         raise CliError(f"{origin}: {_spec_position(str(refused), text)}") from None
 
 
+def _set_spec(handle: Ovra, text: str, origin: str) -> None:
+    response = handle.command('{"cmd":"set_spec","spec":' + text + "}")
+    error = _error_of(response)
+    if error is not None:
+        raise CliError(f"{origin}: {error}")
+
+
 def _spec_position(error: str, text: str) -> str:
     """The constructor counts lines in the stripped text; count them in the file instead."""
     found = _POSITION.search(error)
@@ -348,12 +357,13 @@ def _run_demo(args: argparse.Namespace) -> int:
     progress.show("writing the dataset JSON")
     text = json.dumps(records, separators=(",", ":"))
     progress.clear()
-    counts = ", ".join(f"{len(rows):,} {name}" for name, rows in records.items())
+    counts = ", ".join(f"{len(records[name]):,} {label}" for name, label in _SERIES)
     steps.append(("generate sample", time.perf_counter() - began,
                   f"{_megabytes(len(text))} of JSON: {counts}"))
     del records
 
-    handle = _handle_for_spec(_sample.sample_spec(), "the sample spec")
+    handle = Ovra("")
+    _set_spec(handle, _sample.sample_spec(), "the sample spec")
     began = time.perf_counter()
     loaded = _load(handle, text, "the sample", progress)
     bounds = json.loads(handle.command('{"cmd":"bounds"}'))
