@@ -30,9 +30,6 @@ __all__ = ["main"]
 PROG = "tavrin-ovra"
 UTC = timezone.utc
 _CHUNK = 4 << 20
-# What the constructor strips from a spec text before reading it (Unicode White_Space).
-_WHITE_SPACE = ("\t\n\v\f\r \x85\xa0\u1680\u2000\u2001\u2002\u2003\u2004\u2005\u2006"
-                "\u2007\u2008\u2009\u200a\u2028\u2029\u202f\u205f\u3000")
 _SERIES = (("trades", "trades"), ("book", "book events"), ("candles", "candles"),
            ("funding", "funding"), ("oi", "open interest"), ("liquidations", "liquidations"))
 _POSITION = re.compile(r" at line (\d+) column (\d+)$")
@@ -228,17 +225,20 @@ def _load(handle: Ovra, text: str, origin: str, progress: _Progress) -> int:
     if not text.strip():
         raise CliError(f"{origin}: the dataset is empty")
     progress.show(f"loading {origin} ({_megabytes(len(text))})")
-    # The line break after the prefix starts the dataset at line 2, column 1, so the
-    # reader's positions map back onto the file by taking one off the line number.
     response = handle.command('{"cmd":"load","dataset":\n' + text + "\n}")
     progress.clear()
     error = _error_of(response)
     if error is not None:
         raise CliError(f"{origin}: {_file_position(error, text)}")
-    return int(json.loads(response)["loaded"])
+    loaded = int(json.loads(response)["loaded"])
+    if loaded == 0:
+        raise CliError(f"{origin}: the dataset holds no records")
+    return loaded
 
 
 def _file_position(error: str, text: str) -> str:
+    """File contents go into a command after a line break, so that they start at line 2,
+    column 1: the parser's positions map back onto the file by taking one off the line."""
     found = _POSITION.search(error)
     if not found:
         return error
@@ -249,31 +249,13 @@ def _file_position(error: str, text: str) -> str:
     return error[: found.start()] + where
 
 
-def _handle_for_spec(text: str, origin: str) -> Ovra:
-    try:
-        return Ovra(text)
-    except ValueError as refused:
-        raise CliError(f"{origin}: {_spec_position(str(refused), text)}") from None
-
-
 def _set_spec(handle: Ovra, text: str, origin: str) -> None:
-    response = handle.command('{"cmd":"set_spec","spec":' + text + "}")
+    if not text.strip():
+        raise CliError(f"{origin}: the spec is empty")
+    response = handle.command('{"cmd":"set_spec","spec":\n' + text + "\n}")
     error = _error_of(response)
     if error is not None:
-        raise CliError(f"{origin}: {error}")
-
-
-def _spec_position(error: str, text: str) -> str:
-    """The constructor counts lines in the stripped text; count them in the file instead."""
-    found = _POSITION.search(error)
-    if not found:
-        return error
-    lead = text[: len(text) - len(text.lstrip(_WHITE_SPACE))]
-    line, column = int(found.group(1)), int(found.group(2))
-    if line == 1:
-        column += len(lead[lead.rfind("\n") + 1:].encode("utf-8"))
-    line += lead.count("\n")
-    return error[: found.start()] + f" at line {line} column {column}"
+        raise CliError(f"{origin}: {_file_position(error, text)}")
 
 
 def _frame(handle: Ovra, at: Optional[int]) -> str:
@@ -287,7 +269,8 @@ def _frame(handle: Ovra, at: Optional[int]) -> str:
 
 def _frame_from_files(args: argparse.Namespace) -> str:
     progress = _Progress()
-    handle = _handle_for_spec(_read_text(args.spec, progress), args.spec)
+    handle = Ovra("")
+    _set_spec(handle, _read_text(args.spec, progress), args.spec)
     _load(handle, _read_text(args.dataset, progress), args.dataset, progress)
     progress.show("computing the frame")
     try:
