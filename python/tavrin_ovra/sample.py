@@ -240,7 +240,7 @@ class _Market:
         """A few size changes and cancels among the levels nearest the touch."""
         rng = self.rng
         for _ in range(1 + _poisson(rng, 1.2 * self.vol)):
-            distance = min(int(rng.expovariate(0.25)), _TOP_LEVELS - 1)
+            distance = min(int(rng.expovariate(0.25)), min(_TOP_LEVELS, self.depth) - 1)
             idx = top - distance if bids else top + 1 + distance
             if rng.random() < 0.12 and idx in book:
                 del book[idx]
@@ -249,7 +249,7 @@ class _Market:
                 qty = self.level_qty(idx, distance)
                 book[idx] = qty
                 changes.append([idx * TICK, qty])
-        if rng.random() < 0.5:
+        if self.depth > _TOP_LEVELS and rng.random() < 0.5:
             # now and then an order further out is placed or resized
             distance = rng.randrange(_TOP_LEVELS, self.depth)
             idx = top - distance if bids else top + 1 + distance
