@@ -168,7 +168,8 @@ def _time_span(panels: List[Dict[str, Any]]) -> Optional[Tuple[float, float]]:
     lo, hi = min(starts), max(ends)
     if hi <= lo:
         hi = lo + 60_000
-    return _days(lo), _days(hi)
+    pad = (hi - lo) * 0.01  # marks at the very first or last moment stay whole
+    return _days(lo - pad), _days(hi + pad)
 
 
 def _price_path(panels: List[Dict[str, Any]]) -> Optional[Tuple[List[float], List[float]]]:
@@ -250,7 +251,7 @@ def _draw_footprint(tile: SubFigure, panel: Dict[str, Any]) -> None:
     ax.set_ylabel("price")
     _plain_numbers(ax)
     ax.legend(loc="lower right", fontsize=8, title="volume", title_fontsize=8)
-    ax.set_title(f"{_TITLES['footprint']} · {len(bins)} price bins of {height:,.8g}")
+    ax.set_title(f"{_TITLES['footprint']} · {_count(len(bins), 'price bin')} of {height:,.8g}")
     ax.grid(axis="x", color="0.9")
     ax.set_axisbelow(True)
 
@@ -289,7 +290,7 @@ def _draw_heatmap(tile: SubFigure, panel: Dict[str, Any],
     ax.set_ylabel("price")
     _plain_numbers(ax)
     ax.set_title(f"{_TITLES['book_heatmap']} · {len(times)} × {_duration(bucket)}, "
-                 f"{len(prices)} levels of {level:,.8g}")
+                 f"{_count(len(prices), 'level')} of {level:,.8g}")
 
 
 def _draw_liquidations(tile: SubFigure, panel: Dict[str, Any],
@@ -328,7 +329,7 @@ def _draw_liquidations(tile: SubFigure, panel: Dict[str, Any],
     _plain_numbers(ax)
     ax.grid(color="0.92")
     ax.set_axisbelow(True)
-    tile.suptitle(f"{_TITLES['liquidation_map']} · {len(events)} liquidations "
+    tile.suptitle(f"{_TITLES['liquidation_map']} · {_count(len(events), 'liquidation')} "
                   "(side: count, total quantity; mark area ∝ quantity)", fontsize="large")
 
 
@@ -361,8 +362,12 @@ def _draw_funding_oi(tile: SubFigure, panel: Dict[str, Any],
         ax.grid(color="0.92")
         _time_axis(ax, span, label=ax is funding_ax)
     width = _step(list(times), 60_000)
-    tile.suptitle(f"{_TITLES['funding_oi_divergence']} · {len(times)} buckets of "
+    tile.suptitle(f"{_TITLES['funding_oi_divergence']} · {_count(len(times), 'bucket')} of "
                   f"{_duration(width)}", fontsize="large")
+
+
+def _count(n: int, noun: str) -> str:
+    return f"{n:,} {noun}" if n == 1 else f"{n:,} {noun}s"
 
 
 def _finite(value: Any) -> float:
