@@ -28,6 +28,7 @@ import json
 import math
 import os
 import random
+from statistics import NormalDist
 from typing import Callable, Dict, List, Optional, Union
 
 __all__ = [
@@ -54,6 +55,13 @@ FUNDING_EVERY_MS = 60_000
 _START_PRICE = 64_000.0
 _START_OI = 82_500.0
 _TOP_LEVELS = 20  # random size changes land within this many levels of the touch
+# Resting orders are larger at round prices (every 100 and every 25), counted in ticks.
+_BIG_WALL = round(100 / TICK)
+_SMALL_WALL = round(25 / TICK)
+# Level sizes vary by a log-normal factor; the book needs hundreds of thousands of them, so
+# they come from a fixed table of its quantiles, indexed by random bits, not from gauss().
+_SPREAD_BITS = 12
+_SIZE_SPREAD = [math.exp(0.7 * NormalDist().inv_cdf((i + 0.5) / 4096)) for i in range(4096)]
 _SLACK = 20  # how far the far end of a side may drift before it is trimmed or refilled
 
 Progress = Callable[[float], None]
@@ -176,13 +184,12 @@ class _Market:
 
     def level_qty(self, idx: int, distance: int) -> float:
         rng = self.rng
-        qty = (0.4 + distance * 0.004) * math.exp(rng.gauss(0.0, 0.7))
-        price = idx * TICK
-        if price % 100.0 == 0.0:
+        qty = (0.4 + distance * 0.004) * _SIZE_SPREAD[rng.getrandbits(_SPREAD_BITS)]
+        if idx % _BIG_WALL == 0:
             qty *= 9.0 + 4.0 * rng.random()
-        elif price % 25.0 == 0.0:
+        elif idx % _SMALL_WALL == 0:
             qty *= 3.0 + 2.0 * rng.random()
-        return _round_qty(qty)
+        return max(0.001, round(qty, 3))
 
     def snapshot(self, ts: int) -> None:
         top = self.bid_top = math.floor(self.mid / TICK)
