@@ -212,7 +212,7 @@ def test_failed_set_spec_keeps_previous_spec(handle):
     assert handle.command('{"cmd":"frame"}') == envelope("data: no dataset")
 
 
-def test_construction_spec_replaced_by_set_spec():
+def test_set_spec_on_handle_built_without_spec():
     handle = tavrin_ovra.Ovra("")
     assert set_spec(handle, '["a","b",null,null,[["footprint"]]]') == '{"ok":true}'
     assert handle.command('{"cmd":"frame"}') == envelope("data: no dataset")

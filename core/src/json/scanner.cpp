@@ -217,6 +217,102 @@ bool Scanner::skip_string() {
     }
 }
 
+Scanner::Step Scanner::next_element(bool& first) {
+    int c = skip_whitespace();
+    if (c == ']') return Step::End;
+    if (c == ',' && !first) {
+        eat();
+        c = skip_whitespace();
+        if (c == ']') return fail_at_peek(SyntaxCode::TrailingComma), Step::Failed;
+        if (c == kEnd) return fail_at_peek(SyntaxCode::EofWhileParsingValue), Step::Failed;
+        return Step::Item;
+    }
+    if (c == kEnd) return fail_at_peek(SyntaxCode::EofWhileParsingList), Step::Failed;
+    if (!first) return fail_at_peek(SyntaxCode::ExpectedListCommaOrEnd), Step::Failed;
+    first = false;
+    return Step::Item;
+}
+
+Scanner::Step Scanner::next_key(bool& first, std::string_view& key) {
+    int c = skip_whitespace();
+    if (c == '}') return Step::End;
+    if (c == ',' && !first) {
+        eat();
+        c = skip_whitespace();
+    } else if (c == kEnd) {
+        return fail_at_peek(SyntaxCode::EofWhileParsingObject), Step::Failed;
+    } else if (!first) {
+        return fail_at_peek(SyntaxCode::ExpectedObjectCommaOrEnd), Step::Failed;
+    }
+    first = false;
+    if (c != '"') {
+        fail_at_peek(c == '}'    ? SyntaxCode::TrailingComma
+                     : c == kEnd ? SyntaxCode::EofWhileParsingValue
+                                 : SyntaxCode::KeyMustBeAString);
+        return Step::Failed;
+    }
+    eat();
+    return parse_string(key) ? Step::Item : Step::Failed;
+}
+
+bool Scanner::parse_colon() {
+    const int c = skip_whitespace();
+    if (c == ':') {
+        eat();
+        return true;
+    }
+    return fail_at_peek(c == kEnd ? SyntaxCode::EofWhileParsingObject : SyntaxCode::ExpectedColon);
+}
+
+bool Scanner::end_seq() {
+    const int c = skip_whitespace();
+    if (c == ']') {
+        eat();
+        return true;
+    }
+    if (c == ',') {
+        eat();
+        return fail_at_peek(skip_whitespace() == ']' ? SyntaxCode::TrailingComma : SyntaxCode::TrailingCharacters);
+    }
+    return fail_at_peek(c == kEnd ? SyntaxCode::EofWhileParsingList : SyntaxCode::TrailingCharacters);
+}
+
+bool Scanner::end_map() {
+    const int c = skip_whitespace();
+    if (c == '}') {
+        eat();
+        return true;
+    }
+    return fail_at_peek(c == ','    ? SyntaxCode::TrailingComma
+                        : c == kEnd ? SyntaxCode::EofWhileParsingObject
+                                    : SyntaxCode::TrailingCharacters);
+}
+
+bool Scanner::read_unexpected(int c, Value& out) {
+    switch (c) {
+        case 'n': eat(); out = Value::null(); return parse_ident("ull");
+        case 't': eat(); out = Value::boolean(true); return parse_ident("rue");
+        case 'f': eat(); out = Value::boolean(false); return parse_ident("alse");
+        case '"': {
+            eat();
+            std::string_view text;
+            if (!parse_string(text)) return false;
+            out = Value::string(text.data(), text.size());
+            return true;
+        }
+        case '[': out = Value::array(nullptr, 0); return true;
+        case '{': out = Value::object(nullptr, 0); return true;
+        default: break;
+    }
+    if (c != '-' && (c < '0' || c > '9')) return fail_at_peek(SyntaxCode::ExpectedSomeValue);
+    const bool positive = c != '-';
+    if (!positive) eat();
+    Number number;
+    if (!parse_number(positive, number)) return false;
+    out = number.value();
+    return true;
+}
+
 bool Scanner::skip_value() {
     const int c = skip_whitespace();
     switch (c) {
