@@ -67,7 +67,8 @@ BAD_DATASETS = [
     # {"trades":[
     #   [1,2,3,"buy"],]}
     #                 ^ line 2 column 17
-    ("syntax-position", '{"trades":[\n  [1,2,3,"buy"],]}', "parse: trailing comma at line 2 column 17"),
+    ("syntax-position", '{"trades":[\n  [1,2,3,"buy"],]}',
+     "parse: trailing comma at line 2 column 17"),
     # ^ the first byte of the file is line 1 column 1, as in the file
     ("first-byte", "x", "parse: expected value at line 1 column 1"),
     ("cut-short", '{"trades":[', "parse: expected value at the end of the file"),

@@ -52,7 +52,8 @@ SHORT = BUY
 PRICE_LINE = "#1f4e79"
 UTC = timezone.utc
 _MS_PER_DAY = 86_400_000.0
-_EPOCH_DAYS = mdates.date2num(datetime(1970, 1, 1, tzinfo=UTC))
+_EPOCH_DAYS = float(
+    mdates.date2num(datetime(1970, 1, 1, tzinfo=UTC)))  # type: ignore[no-untyped-call]
 
 _TITLES = {
     "footprint": "Footprint",
@@ -190,9 +191,11 @@ def _empty(ax: Any, text: str = "no data in the frame window") -> None:
 
 
 def _time_axis(ax: Any, span: Optional[Tuple[float, float]], label: bool = True) -> None:
-    locator = mdates.AutoDateLocator(tz=UTC, minticks=4, maxticks=8)
+    locator = mdates.AutoDateLocator(  # type: ignore[no-untyped-call]
+        tz=UTC, minticks=4, maxticks=8)
     ax.xaxis.set_major_locator(locator)
-    ax.xaxis.set_major_formatter(mdates.ConciseDateFormatter(locator, tz=UTC))
+    ax.xaxis.set_major_formatter(
+        mdates.ConciseDateFormatter(locator, tz=UTC))  # type: ignore[no-untyped-call]
     if span is not None:
         ax.set_xlim(*span)
     if label:

@@ -29,7 +29,7 @@ import math
 import os
 import random
 from statistics import NormalDist
-from typing import Callable, Dict, List, Optional, Union
+from typing import Any, Callable, Dict, List, Optional, Union
 
 __all__ = [
     "DEFAULT_SEED",
@@ -65,7 +65,8 @@ _SIZE_SPREAD = [math.exp(0.7 * NormalDist().inv_cdf((i + 0.5) / 4096)) for i in 
 _SLACK = 20  # how far the far end of a side may drift before it is trimmed or refilled
 
 Progress = Callable[[float], None]
-Records = Dict[str, List[list]]
+Row = List[Any]  # one record in its array form
+Records = Dict[str, List[Row]]
 
 
 def generate_sample(
@@ -204,19 +205,19 @@ class _Market:
         self.out["book"].append([ts, "snapshot", bids, asks])
 
     def fill(self, book: Dict[int, float], lo: int, hi: int, top: int, bids: bool,
-             changes: List[list]) -> None:
+             changes: List[Row]) -> None:
         for idx in range(lo, hi + 1):
             qty = self.level_qty(idx, top - idx if bids else idx - top - 1)
             book[idx] = qty
             changes.append([idx * TICK, qty])
 
     @staticmethod
-    def clear(book: Dict[int, float], lo: int, hi: int, changes: List[list]) -> None:
+    def clear(book: Dict[int, float], lo: int, hi: int, changes: List[Row]) -> None:
         for idx in range(lo, hi + 1):
             if book.pop(idx, None) is not None:
                 changes.append([idx * TICK, 0.0])
 
-    def follow_mid(self, top: int, bid_changes: List[list], ask_changes: List[list]) -> None:
+    def follow_mid(self, top: int, bid_changes: List[Row], ask_changes: List[Row]) -> None:
         """Move the touch to ``top``: the side the price moved into loses the levels it
         crossed, the other side gains them. The far ends follow only once they are
         ``_SLACK`` levels off, so a price going back and forth does not churn them."""
@@ -243,7 +244,7 @@ class _Market:
             self.ask_high = want_high
 
     def touch_up(self, book: Dict[int, float], top: int, bids: bool,
-                 changes: List[list]) -> None:
+                 changes: List[Row]) -> None:
         """A few size changes and cancels among the levels nearest the touch."""
         rng = self.rng
         for _ in range(1 + _poisson(rng, 1.2 * self.vol)):
@@ -266,8 +267,8 @@ class _Market:
 
     def book_step(self, ts: int) -> None:
         top = math.floor(self.mid / TICK)
-        bid_changes: List[list] = []
-        ask_changes: List[list] = []
+        bid_changes: List[Row] = []
+        ask_changes: List[Row] = []
         if top != self.bid_top:
             self.follow_mid(top, bid_changes, ask_changes)
         self.touch_up(self.bids, top, True, bid_changes)
