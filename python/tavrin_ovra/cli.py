@@ -30,8 +30,9 @@ __all__ = ["main"]
 PROG = "tavrin-ovra"
 UTC = timezone.utc
 _CHUNK = 4 << 20
-_SERIES = (("trades", "trades"), ("book", "book events"), ("candles", "candles"),
-           ("funding", "funding"), ("oi", "open interest"), ("liquidations", "liquidations"))
+_SERIES = (("trades", "trade"), ("book", "book event"), ("candles", "candle"),
+           ("funding", "funding sample"), ("oi", "open-interest sample"),
+           ("liquidations", "liquidation"))
 _POSITION = re.compile(r" at line (\d+) column (\d+)$")
 
 
@@ -318,7 +319,7 @@ def _run_sample(args: argparse.Namespace) -> int:
     size = _sample.write_sample(args.output, args.minutes, args.seed, args.depth,
                                 progress=progress.fraction("generating"))
     progress.clear()
-    print(f"wrote {args.output}: {_megabytes(size)}, {args.minutes:g} minutes of "
+    print(f"wrote {args.output}: {_megabytes(size)}, {_count(args.minutes, 'minute')} of "
           f"{_sample.SYMBOL} from {_clock(_sample.DEFAULT_START_TS)} (seed {args.seed})")
     if args.spec:
         with open(args.spec, "w", encoding="utf-8") as out:
@@ -331,7 +332,7 @@ def _run_sample(args: argparse.Namespace) -> int:
 def _run_demo(args: argparse.Namespace) -> int:
     progress = _Progress()
     steps: List[Tuple[str, float, str]] = []
-    print(f"tavrin_ovra {__version__} demo: {args.minutes:g} minutes of synthetic "
+    print(f"tavrin_ovra {__version__} demo: {_count(args.minutes, 'minute')} of synthetic "
           f"{_sample.SYMBOL} (seed {args.seed})\n")
 
     began = time.perf_counter()
@@ -340,7 +341,7 @@ def _run_demo(args: argparse.Namespace) -> int:
     progress.show("writing the dataset JSON")
     text = json.dumps(records, separators=(",", ":"))
     progress.clear()
-    counts = ", ".join(f"{len(records[name]):,} {label}" for name, label in _SERIES)
+    counts = ", ".join(_count(len(records[name]), label) for name, label in _SERIES)
     steps.append(("generate sample", time.perf_counter() - began,
                   f"{_megabytes(len(text))} of JSON: {counts}"))
     del records
@@ -351,7 +352,7 @@ def _run_demo(args: argparse.Namespace) -> int:
     loaded = _load(handle, text, "the sample", progress)
     bounds = json.loads(handle.command('{"cmd":"bounds"}'))
     steps.append(("load", time.perf_counter() - began,
-                  f"{loaded:,} records, {_clock(bounds['from_ts'])} to "
+                  f"{_count(loaded, 'record')}, {_clock(bounds['from_ts'])} to "
                   f"{_clock(bounds['to_ts'])}"))
     del text
 
@@ -418,7 +419,7 @@ def _describe_footprint(panel: Dict[str, Any]) -> str:
     sells = [_num(v) for v in panel["sell_vol"]]
     top = max(range(len(bins)), key=lambda i: buys[i] + sells[i])
     width = _gap(bins)
-    return (f"{len(bins)} price bins{width} from {bins[0]:,.8g} to {bins[-1]:,.8g}; "
+    return (f"{_count(len(bins), 'price bin')}{width} from {bins[0]:,.8g} to {bins[-1]:,.8g}; "
             f"bought {sum(buys):,.2f}, sold {sum(sells):,.2f}; most traded {bins[top]:,.8g}")
 
 
@@ -431,7 +432,7 @@ def _describe_heatmap(panel: Dict[str, Any]) -> str:
         for p, cell in enumerate(row):
             if isinstance(cell, (int, float)) and cell > best:
                 best, at_t, at_p = cell, t, p
-    return (f"{len(times)} time buckets x {len(prices)} levels{_gap(prices)} "
+    return (f"{_count(len(times), 'time bucket')} x {_count(len(prices), 'level')}{_gap(prices)} "
             f"({_num(prices[0]):,.8g} to {_num(prices[-1]):,.8g}); deepest cell "
             f"{best:,.2f} at {_num(prices[at_p]):,.8g}, {_clock(times[at_t], short=True)}")
 
@@ -443,10 +444,10 @@ def _describe_liquidations(panel: Dict[str, Any]) -> str:
     parts = []
     for side in ("long", "short"):
         chosen = [_num(e["qty"]) for e in events if e["side"] == side]
-        parts.append(f"{len(chosen)} {side}s ({sum(chosen):,.2f})")
+        parts.append(f"{_count(len(chosen), side)} ({sum(chosen):,.2f})")
     big = max(events, key=lambda e: _num(e["qty"]))
-    return (f"{len(events)} liquidations: {', '.join(parts)}; largest {_num(big['qty']):,.3f} "
-            f"at {_num(big['price_bin']):,.8g}, {_clock(big['ts'], short=True)}")
+    return (f"{_count(len(events), 'liquidation')}: {', '.join(parts)}; "
+            f"largest {_num(big['qty']):,.3f} at {_num(big['price_bin']):,.8g}, {_clock(big['ts'], short=True)}")
 
 
 def _describe_funding(panel: Dict[str, Any]) -> str:
@@ -455,7 +456,7 @@ def _describe_funding(panel: Dict[str, Any]) -> str:
         return "no funding, open interest or candles in the window"
     price, oi, funding = panel["price"], panel["oi"], panel["funding"]
     width = f" of {_duration(times[1] - times[0])}" if len(times) > 1 else ""
-    return (f"{len(times)} buckets{width}; price {_num(price[0]):,.8g} -> "
+    return (f"{_count(len(times), 'bucket')}{width}; price {_num(price[0]):,.8g} -> "
             f"{_num(price[-1]):,.8g}, open interest {_num(oi[0]):,.0f} -> "
             f"{_num(oi[-1]):,.0f}, funding {100 * _num(funding[0]):.4f}% -> "
             f"{100 * _num(funding[-1]):.4f}%")
@@ -485,6 +486,10 @@ def _clock(ms: Any, short: bool = False) -> str:
     if short:
         return when.strftime("%H:%M:%S")
     return when.strftime("%Y-%m-%d %H:%M:%S UTC")
+
+
+def _count(n: float, noun: str) -> str:
+    return f"{n:,g} {noun}" if n == 1 else f"{n:,g} {noun}s"
 
 
 def _megabytes(size: int) -> str:
