@@ -51,6 +51,10 @@ def main(argv: Optional[Sequence[str]] = None, prog: str = PROG) -> int:
         return int(args.run(args) or 0)
     except CliError as failure:
         _fail(prog, str(failure))
+    except BrokenPipeError:
+        # the reader of our output went away (as with `| head`): nothing to report, but
+        # the interpreter must not try to flush into the closed pipe again at exit
+        _silence_stdout()
     except OSError as failure:
         _fail(prog, _os_error(failure))
     except MemoryError:
@@ -71,9 +75,15 @@ def _fail(prog: str, message: str) -> None:
         pass
 
 
+def _silence_stdout() -> None:
+    try:
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+    except (OSError, ValueError, AttributeError):
+        pass
+
+
 def _os_error(failure: OSError) -> str:
-    if isinstance(failure, BrokenPipeError):
-        return "output closed early"
     where = f"{failure.filename}: " if failure.filename else ""
     return f"{where}{failure.strerror or failure}"
 
