@@ -419,3 +419,24 @@ def test_reset_empties_dataset(handle):
     assert load(handle, '{"oi":[[1,1]]}') == loaded(1)
     assert handle.command('{"cmd":"reset"}') == '{"ok":true}'
     assert bounds(handle) == NO_DATASET
+
+
+def _resident_bytes():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * 4096
+
+
+@pytest.mark.skipif(not __import__("os").path.exists("/proc/self/statm"), reason="needs /proc")
+def test_repeated_loads_do_not_grow_memory(handle):
+    book = [[ts, "diff", [[1.5, 2]] * 20, [[2.5, 1]] * 20] for ts in range(500)]
+    good = json.dumps({"trades": [[ts, 1, 1, "buy"] for ts in range(2000)], "book": book})
+    # Fails on the last book event, after everything before it was converted.
+    bad = good[: good.rindex("]]]") ] + ",[1]]]]}"
+    assert load(handle, bad) == parse_error("invalid length 1, expected an array of length 2")
+    for _ in range(20):
+        load(handle, good), load(handle, bad)
+    start = _resident_bytes()
+    for _ in range(100):
+        assert load(handle, good) == loaded(2500)
+        assert load(handle, bad) != loaded(2500)
+    assert _resident_bytes() - start < 8 * 2**20
