@@ -175,3 +175,31 @@ def test_module_entry_point_fails_without_traceback(tmp_path):
     assert done.returncode == 1
     assert done.stderr == (f"python -m tavrin_ovra: error: {bad}: parse: invalid type: "
                            "integer `1`, expected struct Candle\n")
+
+
+class FakeTerminal:
+    def __init__(self, tty):
+        self.tty, self.text = tty, ""
+
+    def isatty(self):
+        return self.tty
+
+    def write(self, text):
+        self.text += text
+
+    def flush(self):
+        pass
+
+
+@pytest.mark.parametrize("tty", [True, False], ids=["terminal", "redirected"])
+def test_progress_only_on_a_terminal(tty):
+    stream = FakeTerminal(tty)
+    progress = cli._Progress(stream)
+    progress.fraction("generating")(0.5)
+    progress.show("loading")
+    progress.clear()
+    if tty:
+        assert stream.text.startswith("\rgenerating  50.0%")
+        assert stream.text.endswith("\r")
+    else:
+        assert stream.text == ""

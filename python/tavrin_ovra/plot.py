@@ -243,10 +243,8 @@ def _draw_footprint(tile: SubFigure, panel: Dict[str, Any]) -> None:
     ax.axvline(0.0, color="0.25", linewidth=0.8)
     totals = [_finite(b) + _finite(s) for b, s in zip(buys, sells)]
     top = max(range(len(totals)), key=totals.__getitem__)
-    ax.axhline(bins[top] + height / 2, color="0.3", linestyle="--", linewidth=0.8)
-    ax.annotate(f"most traded {bins[top]:,.8g}", xy=(0.01, bins[top] + height / 2),
-                xycoords=("axes fraction", "data"), xytext=(0, 3),
-                textcoords="offset points", fontsize=8, color="0.2")
+    ax.axhline(bins[top] + height / 2, color="0.3", linestyle="--", linewidth=0.8,
+               label=f"most traded  {bins[top]:,.8g}")
     reach = max([abs(v) for v in buys + sells if math.isfinite(v)] or [1.0]) * 1.08
     ax.set_xlim(-reach, reach)
     ax.xaxis.set_major_formatter(FuncFormatter(lambda v, _pos: f"{abs(v):,.4g}"))
