@@ -203,3 +203,13 @@ def test_progress_only_on_a_terminal(tty):
         assert stream.text.endswith("\r")
     else:
         assert stream.text == ""
+
+
+def test_unexpected_fault_is_one_line(capsys, files, monkeypatch):
+    _folder, data, spec = files
+    monkeypatch.delenv("TAVRIN_OVRA_TRACEBACK", raising=False)
+    monkeypatch.setattr(cli, "_frame", lambda handle, at: 1 / 0)
+    status, _out, err = run(capsys, "frame", "--dataset", data, "--spec", spec)
+    assert status == 1
+    assert err.startswith(f"{PROG}: error: unexpected ZeroDivisionError: division by zero")
+    assert err.count("\n") == 1

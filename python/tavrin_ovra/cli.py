@@ -62,12 +62,17 @@ def main(argv: Optional[Sequence[str]] = None, prog: str = PROG) -> int:
     except KeyboardInterrupt:
         _fail(prog, "interrupted")
         return 130
+    except Exception as failure:  # a fault of ours: still one line, unless asked for more
+        if os.environ.get("TAVRIN_OVRA_TRACEBACK"):
+            raise
+        _fail(prog, f"unexpected {type(failure).__name__}: {failure} "
+                    "(set TAVRIN_OVRA_TRACEBACK=1 to see where)")
     return 1
 
 
 def _fail(prog: str, message: str) -> None:
     # one line, whatever the message holds
-    line = " ".join(message.split())
+    line = message.replace("\r", "\\r").replace("\n", "\\n")
     try:
         sys.stderr.write(f"{prog}: error: {line}\n")
         sys.stderr.flush()
