@@ -9,7 +9,6 @@ import struct
 
 import pytest
 
-import tavrin_ovra
 
 
 def expected_form(x):
