@@ -9,7 +9,7 @@ from hypothesis import strategies as st
 
 import panel_models
 import tavrin_ovra
-from panel_frames import I64_MAX, I64_MIN, data_error, frame_text, framed
+from panel_frames import I64_MAX, I64_MIN, data_error, frame_text, framed, skip_unless_slow_selected
 from panel_models import floats_text
 from panel_strategies import PANEL_SETTINGS, by_time, price_bins, prices, quantities, timestamps
 
@@ -99,6 +99,19 @@ def test_replay_by_bucket(events, bucket_ms, expected):
 
 
 @pytest.mark.parametrize(
+    "from_ts, row",
+    [
+        pytest.param(None, "[-0.0,1.0,6.0]", id="whole-history"),
+        pytest.param(5, "[-0.0,1.0,1.0]", id="snapshot-before-from-ts-not-replayed"),
+    ],
+)
+def test_replay_starts_at_the_window(from_ts, row):
+    events = [snap(0, [[1.0, 5.0]], [[2.0, 5.0]]), diff(10, bids=[[1.0, 1.0]], asks=[[2.5, 1.0]])]
+    text = frame_text(heatmap(1.0, 60000, 3), {"book": events}, from_ts=from_ts)
+    assert text == framed(panel("[0]", "[0.0,1.0,2.0]", "[" + row + "]"))
+
+
+@pytest.mark.parametrize(
     "bids, asks, price_bin, depth, expected",
     [
         pytest.param([[1.5, 1.0], [2.0, 10.0]], [[3.0, 100.0]], 1.0, 3,
@@ -114,6 +127,9 @@ def test_replay_by_bucket(events, bucket_ms, expected):
                      panel("[0]", "[1.0]", "[[null]]"), id="infinite-sums-cancel-to-nan"),
         pytest.param([[-2.5, 1.0]], [[-1.5, 2.0]], 1.0, 2, panel("[0]", "[-3.0,-2.0]", "[[1.0,2.0]]"),
                      id="negative-prices"),
+        pytest.param([[-1.0, 1.0]], [[0.5, 1.0]], 1.7e308, 5,
+                     panel("[0]", "[null,null,null,null,null]", "[[-0.0,-0.0,-0.0,-0.0,-0.0]]"),
+                     id="infinite-centre-and-nan-level"),
     ],
 )
 def test_bands(bids, asks, price_bin, depth, expected):
@@ -149,7 +165,9 @@ def test_refused_grid_with_an_empty_side_answers_the_empty_form():
 
 
 def test_handle_usable_after_a_refused_grid():
-    handle = tavrin_ovra.Ovra(json.dumps({"dataset_ref": "t", "symbol": "S", "panels": [heatmap(1.0, 1, 1)]}))
+    handle = tavrin_ovra.Ovra("")
+    spec = {"dataset_ref": "t", "symbol": "S", "panels": [heatmap(1.0, 1, 1)]}
+    handle.command(json.dumps({"cmd": "set_spec", "spec": spec}))
     handle.command(json.dumps({"cmd": "load", "dataset": {"book": [snap(0, *BOOK), snap(10_000_000, *BOOK)]}}))
     refused = handle.command('{"cmd":"frame"}')
     assert refused == data_error("book_heatmap grid too large: 10000001 buckets x 1 levels")
@@ -174,7 +192,8 @@ def test_time_edges(stamps, bucket_ms, time, rows):
 
 
 @pytest.mark.slow
-def test_largest_grid_allowed():
+def test_largest_grid_allowed(request):
+    skip_unless_slow_selected(request)
     events = [snap(0, *BOOK), snap(1, *BOOK)]
     text = frame_text(heatmap(1.0, 1, 5_000_000), {"book": events})
     assert text.startswith('{"symbol":"S","cursor_ts":9223372036854775807,"panels":[{"kind":"book_heatmap","time":[0,1],')

@@ -141,7 +141,7 @@ def test_commands_on_a_fresh_handle(handle, command, expected):
     assert handle.command(command) == expected
 
 
-@pytest.mark.parametrize("member", ["null", "1", '"x"', "[]"], ids=["null", "number", "string", "array"])
+@pytest.mark.parametrize("member", ["null", "1", '"x"', "true"], ids=["null", "number", "string", "bool"])
 def test_present_dataset_member_is_converted_not_missing(handle, member):
     response = handle.command('{"cmd":"load","dataset":' + member + "}")
     assert response.startswith('{"ok":false,"error":"parse: ')
@@ -166,3 +166,79 @@ def test_failed_commands_leave_the_handle_working(handle):
         handle.command(command)
     assert handle.command('{"cmd":"version"}') == VERSION
     assert handle.command('{"cmd":"bounds"}') == NO_DATASET
+
+
+# --- which command needs what, and what each one changes ---------------------
+
+SPEC = '{"dataset_ref":"d","symbol":"S","panels":[{"kind":"footprint"}]}'
+DATASET = '{"trades":[[30,1,1,"buy"],[-5,1,1,"sell"]],"oi":[[7,2.0]]}'
+BOUNDS = '{"from_ts":-5,"to_ts":30,"count":3}'
+
+
+def set_spec(handle):
+    assert handle.command('{"cmd":"set_spec","spec":' + SPEC + "}") == OK
+
+
+def load(handle):
+    assert handle.command('{"cmd":"load","dataset":' + DATASET + "}") == '{"ok":true,"loaded":3}'
+
+
+@pytest.mark.parametrize(
+    "command", ['{"cmd":"frame"}', '{"cmd":"frame_at","ts":5}'], ids=["frame", "frame_at"]
+)
+def test_frame_with_spec_but_no_records(handle, command):
+    set_spec(handle)
+    assert handle.command(command) == NO_DATASET
+
+
+@pytest.mark.parametrize(
+    "command", ['{"cmd":"frame"}', '{"cmd":"frame_at","ts":5}'], ids=["frame", "frame_at"]
+)
+def test_frame_with_records_but_no_spec(handle, command):
+    load(handle)
+    assert handle.command(command) == NO_SPEC
+
+
+def test_ts_is_checked_before_the_spec_and_the_data(handle):
+    set_spec(handle)
+    load(handle)
+    assert handle.command('{"cmd":"frame_at","ts":"5"}') == TS_REQUIRED
+
+
+def test_reset_empties_the_dataset_and_keeps_the_spec(handle):
+    set_spec(handle)
+    load(handle)
+    assert handle.command('{"cmd":"reset"}') == OK
+    assert handle.command('{"cmd":"bounds"}') == NO_DATASET
+    assert handle.command('{"cmd":"frame"}') == NO_DATASET  # not "no spec set"
+
+
+def test_set_spec_and_load_leave_each_other_alone(handle):
+    load(handle)
+    set_spec(handle)
+    assert handle.command('{"cmd":"bounds"}') == BOUNDS
+    load(handle)
+    assert handle.command('{"cmd":"reset"}') == OK
+    assert handle.command('{"cmd":"frame"}') == NO_DATASET
+
+
+def test_failing_commands_change_nothing(handle):
+    load(handle)
+    failing = [
+        '{"cmd":"load"}',
+        '{"cmd":"load","dataset":null}',
+        '{"cmd":"set_spec","spec":null}',
+        '{"cmd":"set_spec","spec":{"dataset_ref":"d","symbol":"","panels":[]}}',
+        '{"cmd":"frame_at","ts":1.0}',
+        '{"cmd":"RESET"}',
+        '{"cmd":"reset"',
+    ]
+    for command in failing:
+        assert handle.command(command).startswith('{"ok":false,"error":')
+    assert handle.command('{"cmd":"bounds"}') == BOUNDS
+    assert handle.command('{"cmd":"frame"}') == NO_SPEC
+
+
+def test_bounds_of_a_single_negative_record(handle):
+    assert handle.command('{"cmd":"load","dataset":{"oi":[[-5,1.0]]}}') == '{"ok":true,"loaded":1}'
+    assert handle.command('{"cmd":"bounds"}') == '{"from_ts":-5,"to_ts":-5,"count":1}'

@@ -9,7 +9,6 @@ import struct
 
 import pytest
 
-import tavrin_ovra
 
 
 def expected_form(x):
@@ -36,7 +35,8 @@ def expected_form(x):
         else:
             text = "0." + "0" * (-exponent - 1) + digits
     else:
-        text = digits[0] + ("." + digits[1:] if n > 1 else "") + "e" + ("-" if exponent < 0 else "+") + str(abs(exponent))
+        fraction_part = "." + digits[1:] if n > 1 else ""
+        text = digits[0] + fraction_part + "e" + ("-" if exponent < 0 else "+") + str(abs(exponent))
     return sign + text
 
 
@@ -168,7 +168,5 @@ def test_seeded_random_doubles(handle):
 
 
 @pytest.mark.slow
-def test_random_sweep(handle, request):
-    if "slow" not in (request.config.getoption("-m") or ""):
-        pytest.skip("sweep: run with -m slow")
+def test_random_sweep(handle):
     assert mismatches(handle, random_values(424242, 500_000)) == []

@@ -6,7 +6,7 @@ from hypothesis import assume, given
 from hypothesis import strategies as st
 
 import panel_models
-from panel_frames import I64_MAX, I64_MIN, data_error, frame_text, framed
+from panel_frames import I64_MAX, I64_MIN, data_error, frame_text, framed, skip_unless_slow_selected
 from panel_strategies import PANEL_SETTINGS, by_time, edge_timestamps, quantities, timestamps
 
 EMPTY = '{"kind":"funding_oi_divergence","time":[],"funding":[],"oi":[],"price":[]}'
@@ -99,7 +99,8 @@ def test_first_failing_panel_in_spec_order_is_reported():
 
 
 @pytest.mark.slow
-def test_largest_grid_allowed():
+def test_largest_grid_allowed(request):
+    skip_unless_slow_selected(request)
     text = frame_text(divergence(1), {"funding": [[0, 1.0], [9_999_999, 2.0]]})
     assert text.endswith(",0.0]}]}") and '"time":[0,1,2,' in text and ",9999999]" in text
 

@@ -4,6 +4,7 @@ and the release of a handle on a foreign thread."""
 
 import gc
 import inspect
+import os
 import sys
 import threading
 
@@ -302,3 +303,57 @@ def test_foreign_drop_keeps_a_pending_exception(monkeypatch):
 
     kept = run_in_thread(drop_while_raising)
     assert isinstance(kept, KeyError) and len(reports) == 1
+
+
+def test_module_refuses_a_second_interpreter(tmp_path):
+    interpreters = pytest.importorskip("_xxsubinterpreters")
+    package_root = os.path.dirname(os.path.dirname(tavrin_ovra.__file__))
+    report = tmp_path / "report.txt"
+    code = (
+        f"import sys; sys.path.insert(0, {package_root!r})\n"
+        "try:\n"
+        "    import tavrin_ovra._tavrin_ovra\n"
+        "    message = 'imported'\n"
+        "except ImportError as exc:\n"
+        "    message = str(exc)\n"
+        f"open({str(report)!r}, 'w').write(message)\n"
+    )
+    interpreter = interpreters.create()
+    try:
+        interpreters.run_string(interpreter, code)
+    finally:
+        interpreters.destroy(interpreter)
+    # From 3.12 an isolated interpreter may refuse the module before we can.
+    assert report.read_text() in {
+        "_tavrin_ovra cannot be loaded in more than one interpreter",
+        "module tavrin_ovra._tavrin_ovra does not support loading in subinterpreters",
+    }
+    assert Ovra("").version() == "0.1.6"
+
+
+def resident_bytes():
+    with open("/proc/self/statm") as statm:
+        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+@pytest.mark.skipif(not os.path.exists("/proc/self/statm"), reason="needs /proc")
+def test_handles_and_commands_do_not_leak():
+    def churn():
+        for _ in range(2000):
+            handle = Ovra(" {} ")
+            handle.command('{"cmd":"version"}')
+            handle.command('{"cmd":"unknown","x":[1,2,3]}')
+            handle.command("{")
+            try:
+                handle.command(1)
+            except TypeError:
+                pass
+
+    churn()  # warm up allocator pools
+    type_references = sys.getrefcount(Ovra)
+    before = resident_bytes()
+    for _ in range(10):
+        churn()
+    # 20000 leaked handle states would hold about 6 MiB.
+    assert resident_bytes() - before < 3 * 1024 * 1024
+    assert sys.getrefcount(Ovra) == type_references

@@ -95,18 +95,7 @@ def test_rejected_spec_leaves_previous_in_force(handle):
     assert handle.command('{"cmd":"frame"}') == '{"ok":false,"error":"data: no dataset"}'
 
 
-def _text_road_ready():
-    try:
-        tavrin_ovra.Ovra("[]")
-    except ValueError as error:
-        return "not built yet" not in str(error)
-    return True
 
-
-needs_text_road = pytest.mark.skipif(not _text_road_ready(), reason="constructor spec reading not built yet")
-
-
-@needs_text_road
 @pytest.mark.parametrize("text, message", REJECTED)
 def test_constructor_rule_messages(text, message):
     with pytest.raises(ValueError) as raised:
@@ -114,14 +103,12 @@ def test_constructor_rule_messages(text, message):
     assert str(raised.value) == "bad spec: " + message
 
 
-@needs_text_road
 @pytest.mark.parametrize("text", PASSING)
 def test_constructor_passes(text):
     handle = tavrin_ovra.Ovra(text)
     assert handle.command('{"cmd":"frame"}') == '{"ok":false,"error":"data: no dataset"}'
 
 
-@needs_text_road
 def test_constructor_reading_error_comes_before_rules():
     with pytest.raises(ValueError) as raised:
         tavrin_ovra.Ovra('{"dataset_ref":"d","symbol":"","panels":[{"kind":"footprint","price_bin":null}]}')

@@ -218,22 +218,11 @@ def test_set_spec_on_handle_built_without_spec():
     assert handle.command('{"cmd":"frame"}') == envelope("data: no dataset")
 
 
-# Defaults and spec replacement seen through frames (needs loading and the frame engine).
+# Defaults and spec replacement seen through frames.
 TRADES = '{"cmd":"load","dataset":{"trades":[[1000,100.7,1.0,"buy"],[2000,101.3,2.0,"sell"]]}}'
 
 
-def _frames_ready():
-    handle = tavrin_ovra.Ovra("")
-    handle.command(TRADES)
-    set_spec(handle, with_panels('[{"kind":"footprint"}]'))
-    # A stub panel answers empty lists, so look for a computed bin.
-    return '"price_bins":[100.0' in handle.command('{"cmd":"frame"}')
 
-
-needs_frames = pytest.mark.skipif(not _frames_ready(), reason="loading or frame computation not built yet")
-
-
-@needs_frames
 @pytest.mark.parametrize(
     "panels, frame_panels",
     [
@@ -254,7 +243,6 @@ def test_defaults_through_frames(handle, panels, frame_panels):
     assert handle.command('{"cmd":"frame"}') == '{"symbol":"S","cursor_ts":2000,"panels":[' + frame_panels + "]}"
 
 
-@needs_frames
 def test_failed_set_spec_keeps_previous_window(handle):
     handle.command(TRADES)
     assert set_spec(handle, '["d","S",null,1500,[["footprint"]]]') == '{"ok":true}'

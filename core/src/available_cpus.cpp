@@ -102,8 +102,8 @@ struct Mount {
 
 // The mount of a cgroup hierarchy: fstype "cgroup2", or "cgroup" with the
 // controller among its super options.
-std::optional<Mount> find_mount(bool v2) {
-    std::ifstream in("/proc/self/mountinfo");
+std::optional<Mount> find_mount(const std::string& proc_self, bool v2) {
+    std::ifstream in(proc_self + "/mountinfo");
     std::string line;
     while (std::getline(in, line)) {
         auto fields = split(line, ' ');
@@ -131,8 +131,10 @@ std::optional<std::size_t> walk_up(const Mount& mount, std::string_view group, R
     }
 }
 
-std::optional<std::size_t> cgroup_quota() {
-    std::ifstream in("/proc/self/cgroup");
+}  // namespace
+
+std::optional<std::size_t> cgroup_cpu_quota(const std::string& proc_self) {
+    std::ifstream in(proc_self + "/cgroup");
     std::string line;
     std::optional<std::size_t> best;
     auto take = [&](std::optional<std::size_t> cpus) {
@@ -145,19 +147,17 @@ std::optional<std::size_t> cgroup_quota() {
         const std::string_view group =
             std::string_view(line).substr(fields[0].size() + fields[1].size() + 2);
         if (fields[0] == "0" && fields[1].empty()) {
-            if (auto mount = find_mount(true)) take(walk_up(*mount, group, read_cpu_max));
+            if (auto mount = find_mount(proc_self, true)) take(walk_up(*mount, group, read_cpu_max));
         } else if (contains_word(fields[1], "cpu")) {
-            if (auto mount = find_mount(false)) take(walk_up(*mount, group, read_cfs_quota));
+            if (auto mount = find_mount(proc_self, false)) take(walk_up(*mount, group, read_cfs_quota));
         }
     }
     return best;
 }
 
-}  // namespace
-
 std::size_t available_cpus() {
     std::size_t cpus = affinity_count();
-    if (auto quota = cgroup_quota()) cpus = std::min(cpus, *quota);
+    if (auto quota = cgroup_cpu_quota("/proc/self")) cpus = std::min(cpus, *quota);
     return std::max<std::size_t>(cpus, 1);
 }
 

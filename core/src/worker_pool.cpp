@@ -22,6 +22,16 @@ namespace {
 // by) workers while the process exits.
 std::atomic<WorkerPool*> g_pool{nullptr};
 
+// In a forked child the parent's pool is forgotten at once. The pid check in
+// instance() covers children made without the libc fork (a raw clone); this
+// handler also covers a child whose pid equals that of a long-gone ancestor.
+void forget_pool_in_child() noexcept { g_pool.store(nullptr, std::memory_order_relaxed); }
+
+void register_fork_handler() noexcept {
+    static std::atomic<bool> registered{false};
+    if (!registered.exchange(true)) pthread_atfork(nullptr, nullptr, &forget_pool_in_child);
+}
+
 std::optional<std::string_view> env(const char* name) {
     const char* value = std::getenv(name);
     if (value == nullptr) return std::nullopt;
@@ -50,6 +60,7 @@ WorkerPool& WorkerPool::instance() {
     const pid_t self = getpid();
     WorkerPool* pool = g_pool.load(std::memory_order_acquire);
     while (pool == nullptr || pool->owner_ != self) {
+        register_fork_handler();
         // A pool of another pid was made by the parent of a fork: its threads
         // are gone and its mutex may have been held at the fork. It is left
         // untouched (and unfreed) and replaced.
@@ -84,13 +95,17 @@ void WorkerPool::offer(Task& task) {
     }
 }
 
-void WorkerPool::finish(Task& task) {
+void WorkerPool::finish(Task& task, bool drop_if_queued) {
     std::unique_lock lock(mutex_);
     for (;;) {
         if (task.state == Task::State::Done) return;
         if (task.state == Task::State::Queued) {
-            // Nobody took it: run it here.
+            // Nobody took it: run it here (or not at all).
             queue_.erase(std::find(queue_.begin(), queue_.end(), &task));
+            if (drop_if_queued) {
+                task.state = Task::State::Done;
+                return;
+            }
             task.state = Task::State::Running;
             lock.unlock();
             execute(task);

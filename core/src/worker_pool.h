@@ -49,7 +49,7 @@ private:
     ~WorkerPool() = default;  // never run: the pool lives as long as the process
 
     void offer(Task& task);
-    void finish(Task& task);
+    void finish(Task& task, bool drop_if_queued);
     static void execute(Task& task) noexcept;
     void worker_loop();
     bool start_worker() noexcept;
@@ -80,7 +80,9 @@ void WorkerPool::join(A&& a, B&& b) {
     } catch (...) {
         first = std::current_exception();
     }
-    finish(task);  // b refers to this frame: it must be over before we leave
+    // b refers to this frame: it must be over before we leave. After a
+    // failure of a, a b that nobody has started is dropped.
+    finish(task, first != nullptr);
     if (first) std::rethrow_exception(first);
     if (task.error) std::rethrow_exception(task.error);
 }

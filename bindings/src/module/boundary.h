@@ -5,6 +5,7 @@
 #include <Python.h>
 
 #include <new>
+#include <utility>
 
 namespace ovra::binding {
 

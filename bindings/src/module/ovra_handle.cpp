@@ -4,6 +4,7 @@
 #include "ovra_handle.h"
 
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 

@@ -10,6 +10,7 @@
 
 #include "json/arena.h"
 #include "json/scanner.h"
+#include "json/value_grammar.h"
 
 namespace ovra::json {
 
@@ -33,7 +34,7 @@ public:
 
     Result<Document, ReadError> run() {
         Value root;
-        if (!parse_value(root)) return fail(scanner_.read_error());
+        if (!read_value(scanner_, *this, root)) return fail(scanner_.read_error());
         if (scanner_.skip_whitespace() != Scanner::kEnd) {
             scanner_.fail_at_peek(SyntaxCode::TrailingCharacters);
             return fail(scanner_.read_error());
@@ -44,10 +45,24 @@ public:
         return document;
     }
 
+    // Handler of read_value: children wait on the stacks until their container closes.
+    using Out = Value;
+    using Mark = std::size_t;  // stack height when the container opened
+
+    Value scalar(const Value& value) {
+        if (value.kind() != Kind::String) return value;
+        const std::string_view text = value.as_string();
+        return Value::string(store_bytes(text), text.size());
+    }
+    Mark open_array() const noexcept { return values_.size(); }
+    void element(Mark, Value&& value) { values_.push_back(value); }
+    Value close_array(Mark base);
+    Mark open_object() const noexcept { return members_.size(); }
+    void key(Mark, std::string_view key) { members_.push_back(Member{store_key(key), Value()}); }
+    void member(Mark, Value&& value) { members_.back().value = value; }
+    Value close_object(Mark base);
+
 private:
-    bool parse_value(Value& out);
-    bool parse_array(Value& out);
-    bool parse_object(Value& out);
     const char* store_bytes(std::string_view bytes);
     std::string_view store_key(std::string_view key);
     void sort_members(std::size_t base);
@@ -86,69 +101,7 @@ std::string_view DocumentBuilder::store_key(std::string_view key) {
     return {slot.data, slot.size};
 }
 
-bool DocumentBuilder::parse_value(Value& out) {
-    const int c = scanner_.skip_whitespace();
-    switch (c) {
-        case Scanner::kEnd: return scanner_.fail_at_peek(SyntaxCode::EofWhileParsingValue);
-        case 'n':
-            scanner_.eat();
-            out = Value::null();
-            return scanner_.parse_ident("ull");
-        case 't':
-            scanner_.eat();
-            out = Value::boolean(true);
-            return scanner_.parse_ident("rue");
-        case 'f':
-            scanner_.eat();
-            out = Value::boolean(false);
-            return scanner_.parse_ident("alse");
-        case '"': {
-            scanner_.eat();
-            std::string_view text;
-            if (!scanner_.parse_string(text)) return false;
-            out = Value::string(store_bytes(text), text.size());
-            return true;
-        }
-        case '[': return parse_array(out);
-        case '{': return parse_object(out);
-        default: break;
-    }
-    if (c != '-' && (c < '0' || c > '9')) return scanner_.fail_at_peek(SyntaxCode::ExpectedSomeValue);
-    const bool positive = c != '-';
-    if (!positive) scanner_.eat();
-    Number number;
-    if (!scanner_.parse_number(positive, number)) return false;
-    switch (number.kind) {
-        case Kind::PosInt: out = Value::pos_int(number.u); break;
-        case Kind::NegInt: out = Value::neg_int(number.i); break;
-        default: out = Value::floating(number.f); break;
-    }
-    return true;
-}
-
-bool DocumentBuilder::parse_array(Value& out) {
-    if (!scanner_.enter_container()) return false;
-    scanner_.eat();
-    const std::size_t base = values_.size();
-    for (bool first = true;; first = false) {
-        int c = scanner_.skip_whitespace();
-        if (c == ']') break;
-        if (c == ',' && !first) {
-            scanner_.eat();
-            c = scanner_.skip_whitespace();
-            if (c == ']') return scanner_.fail_at_peek(SyntaxCode::TrailingComma);
-            if (c == Scanner::kEnd) return scanner_.fail_at_peek(SyntaxCode::EofWhileParsingValue);
-        } else if (c == Scanner::kEnd) {
-            return scanner_.fail_at_peek(SyntaxCode::EofWhileParsingList);
-        } else if (!first) {
-            return scanner_.fail_at_peek(SyntaxCode::ExpectedListCommaOrEnd);
-        }
-        Value element;
-        if (!parse_value(element)) return false;
-        values_.push_back(element);
-    }
-    scanner_.eat();
-    scanner_.leave_container();
+Value DocumentBuilder::close_array(Mark base) {
     const std::size_t count = values_.size() - base;
     Value* items = nullptr;
     if (count != 0) {
@@ -156,45 +109,10 @@ bool DocumentBuilder::parse_array(Value& out) {
         std::copy(values_.begin() + static_cast<std::ptrdiff_t>(base), values_.end(), items);
         values_.resize(base);
     }
-    out = Value::array(items, count);
-    return true;
+    return Value::array(items, count);
 }
 
-bool DocumentBuilder::parse_object(Value& out) {
-    if (!scanner_.enter_container()) return false;
-    scanner_.eat();
-    const std::size_t base = members_.size();
-    for (bool first = true;; first = false) {
-        int c = scanner_.skip_whitespace();
-        if (c == '}') break;
-        if (c == ',' && !first) {
-            scanner_.eat();
-            c = scanner_.skip_whitespace();
-        } else if (c == Scanner::kEnd) {
-            return scanner_.fail_at_peek(SyntaxCode::EofWhileParsingObject);
-        } else if (!first) {
-            return scanner_.fail_at_peek(SyntaxCode::ExpectedObjectCommaOrEnd);
-        }
-        if (c != '"') {
-            return scanner_.fail_at_peek(c == '}'             ? SyntaxCode::TrailingComma
-                                         : c == Scanner::kEnd ? SyntaxCode::EofWhileParsingValue
-                                                              : SyntaxCode::KeyMustBeAString);
-        }
-        scanner_.eat();
-        std::string_view key;
-        if (!scanner_.parse_string(key)) return false;
-        Member member{store_key(key), Value()};
-        c = scanner_.skip_whitespace();
-        if (c != ':') {
-            return scanner_.fail_at_peek(c == Scanner::kEnd ? SyntaxCode::EofWhileParsingObject
-                                                            : SyntaxCode::ExpectedColon);
-        }
-        scanner_.eat();
-        if (!parse_value(member.value)) return false;
-        members_.push_back(member);
-    }
-    scanner_.eat();
-    scanner_.leave_container();
+Value DocumentBuilder::close_object(Mark base) {
     sort_members(base);
     const std::size_t count = members_.size() - base;
     Member* stored = nullptr;
@@ -203,8 +121,7 @@ bool DocumentBuilder::parse_object(Value& out) {
         std::uninitialized_copy(members_.begin() + static_cast<std::ptrdiff_t>(base), members_.end(), stored);
         members_.resize(base);
     }
-    out = Value::object(stored, count);
-    return true;
+    return Value::object(stored, count);
 }
 
 // Orders the members above base by key bytes and keeps, of each key, the one

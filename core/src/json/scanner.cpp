@@ -5,6 +5,8 @@
 #include <array>
 #include <cstring>
 
+#include "json/utf8.h"
+
 namespace ovra::json {
 
 namespace {
@@ -12,7 +14,7 @@ namespace {
 // Bytes that end the plain run of a string: quote, backslash, control bytes.
 constexpr std::array<bool, 256> make_string_stop_table() {
     std::array<bool, 256> table{};
-    for (int c = 0; c < 0x20; ++c) table[c] = true;
+    for (std::size_t c = 0; c < 0x20; ++c) table[c] = true;
     table['"'] = true;
     table['\\'] = true;
     return table;
@@ -24,24 +26,6 @@ int hex_value(unsigned char c) noexcept {
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
-}
-
-void append_utf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
 }
 
 }  // namespace
@@ -215,6 +199,102 @@ bool Scanner::skip_string() {
         ++index_;
         if (!skip_escape()) return false;
     }
+}
+
+Scanner::Step Scanner::next_element(bool& first) {
+    int c = skip_whitespace();
+    if (c == ']') return Step::End;
+    if (c == ',' && !first) {
+        eat();
+        c = skip_whitespace();
+        if (c == ']') return fail_at_peek(SyntaxCode::TrailingComma), Step::Failed;
+        if (c == kEnd) return fail_at_peek(SyntaxCode::EofWhileParsingValue), Step::Failed;
+        return Step::Item;
+    }
+    if (c == kEnd) return fail_at_peek(SyntaxCode::EofWhileParsingList), Step::Failed;
+    if (!first) return fail_at_peek(SyntaxCode::ExpectedListCommaOrEnd), Step::Failed;
+    first = false;
+    return Step::Item;
+}
+
+Scanner::Step Scanner::next_key(bool& first, std::string_view& key) {
+    int c = skip_whitespace();
+    if (c == '}') return Step::End;
+    if (c == ',' && !first) {
+        eat();
+        c = skip_whitespace();
+    } else if (c == kEnd) {
+        return fail_at_peek(SyntaxCode::EofWhileParsingObject), Step::Failed;
+    } else if (!first) {
+        return fail_at_peek(SyntaxCode::ExpectedObjectCommaOrEnd), Step::Failed;
+    }
+    first = false;
+    if (c != '"') {
+        fail_at_peek(c == '}'    ? SyntaxCode::TrailingComma
+                     : c == kEnd ? SyntaxCode::EofWhileParsingValue
+                                 : SyntaxCode::KeyMustBeAString);
+        return Step::Failed;
+    }
+    eat();
+    return parse_string(key) ? Step::Item : Step::Failed;
+}
+
+bool Scanner::parse_colon() {
+    const int c = skip_whitespace();
+    if (c == ':') {
+        eat();
+        return true;
+    }
+    return fail_at_peek(c == kEnd ? SyntaxCode::EofWhileParsingObject : SyntaxCode::ExpectedColon);
+}
+
+bool Scanner::end_seq() {
+    const int c = skip_whitespace();
+    if (c == ']') {
+        eat();
+        return true;
+    }
+    if (c == ',') {
+        eat();
+        return fail_at_peek(skip_whitespace() == ']' ? SyntaxCode::TrailingComma : SyntaxCode::TrailingCharacters);
+    }
+    return fail_at_peek(c == kEnd ? SyntaxCode::EofWhileParsingList : SyntaxCode::TrailingCharacters);
+}
+
+bool Scanner::end_map() {
+    const int c = skip_whitespace();
+    if (c == '}') {
+        eat();
+        return true;
+    }
+    return fail_at_peek(c == ','    ? SyntaxCode::TrailingComma
+                        : c == kEnd ? SyntaxCode::EofWhileParsingObject
+                                    : SyntaxCode::TrailingCharacters);
+}
+
+bool Scanner::read_unexpected(int c, Value& out) {
+    switch (c) {
+        case 'n': eat(); out = Value::null(); return parse_ident("ull");
+        case 't': eat(); out = Value::boolean(true); return parse_ident("rue");
+        case 'f': eat(); out = Value::boolean(false); return parse_ident("alse");
+        case '"': {
+            eat();
+            std::string_view text;
+            if (!parse_string(text)) return false;
+            out = Value::string(text.data(), text.size());
+            return true;
+        }
+        case '[': out = Value::array(nullptr, 0); return true;
+        case '{': out = Value::object(nullptr, 0); return true;
+        default: break;
+    }
+    if (c != '-' && (c < '0' || c > '9')) return fail_at_peek(SyntaxCode::ExpectedSomeValue);
+    const bool positive = c != '-';
+    if (!positive) eat();
+    Number number;
+    if (!parse_number(positive, number)) return false;
+    out = number.value();
+    return true;
 }
 
 bool Scanner::skip_value() {

@@ -24,6 +24,10 @@ struct Number {
         double f;
     };
     Number() noexcept : u(0) {}
+
+    Value value() const noexcept {
+        return kind == Kind::PosInt ? Value::pos_int(u) : kind == Kind::NegInt ? Value::neg_int(i) : Value::floating(f);
+    }
 };
 
 class Scanner {
@@ -69,6 +73,21 @@ public:
     }
     void leave_container() noexcept { ++remaining_depth_; }
 
+    // Array and object access, one step at a time (serde's SeqAccess and
+    // MapAccess). `first` starts true and is kept by the callee.
+    enum class Step { Item, End, Failed };
+    // Another element follows (its first byte not consumed), or End at `]` (not eaten).
+    Step next_element(bool& first);
+    // Another member follows and its key has been read into `key` (valid until
+    // the next string is read), or End at `}` (not eaten).
+    Step next_key(bool& first, std::string_view& key);
+    bool parse_colon();
+    // Closing bracket or brace of a container whose reader stopped. Called even
+    // after a failure inside the container: it then only moves the position
+    // that a later conversion error is reported at.
+    bool end_seq();
+    bool end_map();
+
     // The rest of null/true/false after the first byte has been eaten.
     bool parse_ident(std::string_view rest);
     // A number whose '-' (when negative) has been eaten; the first digit has not.
@@ -83,6 +102,12 @@ public:
     bool skip_value();
     bool skip_string();  // opening quote eaten
     bool skip_number();  // '-' eaten when negative
+
+    // A scalar read in full as the description of a value of the wrong type
+    // (strings point into the text or scratch); arrays and objects become empty
+    // markers without being consumed, since their description is only
+    // "sequence" or "map". c is the byte at the position (already peeked).
+    bool read_unexpected(int c, Value& out);
 
 private:
     bool parse_escape();

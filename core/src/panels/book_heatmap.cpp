@@ -68,7 +68,7 @@ Result<PanelData::BookHeatmap, std::string> compute_book_heatmap(const OvraPanel
     if (window.book.empty()) return out;
 
     OrderBook final_book;
-    for (const BookEvent& event : window.book) final_book.apply(event);
+    final_book.replay(window.book);
     if (final_book.bids().empty() || final_book.asks().empty()) return out;
 
     auto checked = checked_grid(panel, window);
@@ -91,7 +91,8 @@ Result<PanelData::BookHeatmap, std::string> compute_book_heatmap(const OvraPanel
     for (std::size_t k = 0; k < n; ++k) {
         const Int128 end = grid.bucket_end(static_cast<std::int64_t>(k));
         const std::size_t before = next;
-        while (next < window.book.size() && window.book[next].ts < end) book.apply(window.book[next++]);
+        while (next < window.book.size() && window.book[next].ts < end) ++next;
+        book.replay(window.book.subspan(before, next - before));
         out.time[k] = grid.bucket_start(static_cast<std::int64_t>(k));
         double* row = out.intensity.data() + k * depth;
         if (k > 0 && next == before) {

@@ -34,6 +34,13 @@ void OrderBook::apply(const BookEvent& event) {
     for (const BookLevel& level : event.asks) apply_level(asks_, level);
 }
 
+void OrderBook::replay(std::span<const BookEvent> events) {
+    std::size_t first = events.size();
+    while (first > 0 && events[first - 1].kind != BookEventKind::Snapshot) --first;
+    if (first > 0) --first;  // start at the last snapshot itself
+    for (const BookEvent& event : events.subspan(first)) apply(event);
+}
+
 void add_band_sums(const OrderBook::Side& side, std::span<const double> lo, std::span<const double> hi,
                    std::span<double> out) {
     if (side.empty()) return;
