@@ -20,3 +20,20 @@ import tavrin_ovra  # noqa: E402
 def handle():
     """A handle without spec and without data."""
     return tavrin_ovra.Ovra("")
+
+
+def pytest_configure(config):
+    config.addinivalue_line(
+        "markers",
+        "memory_accounting: reads the process's resident memory or caps its address space; "
+        "skipped under sanitizers (scripts/sanitize-tests), where neither means anything",
+    )
+
+
+def pytest_collection_modifyitems(config, items):
+    if not os.environ.get("OVRA_SANITIZED"):
+        return
+    skip = pytest.mark.skip(reason="ASan keeps freed memory in quarantine and reserves terabytes of address space")
+    for item in items:
+        if item.get_closest_marker("memory_accounting"):
+            item.add_marker(skip)

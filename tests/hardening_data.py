@@ -94,15 +94,6 @@ def loaded_text(dataset):
     return compact({"ok": True, "loaded": record_count(dataset)})
 
 
-def under_sanitizer():
-    """True when the module runs under ASan (scripts/sanitize-tests): resident
-    memory and address-space limits mean nothing there."""
-    if os.environ.get("OVRA_SANITIZED"):
-        return True
-    with open("/proc/self/maps") as maps:
-        return "libasan" in maps.read()
-
-
 def package_root():
     """The directory to put on PYTHONPATH so that a child interpreter imports
     the same tavrin_ovra as this one."""

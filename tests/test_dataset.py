@@ -426,6 +426,7 @@ def _resident_bytes():
         return int(f.read().split()[1]) * 4096
 
 
+@pytest.mark.memory_accounting
 @pytest.mark.skipif(not __import__("os").path.exists("/proc/self/statm"), reason="needs /proc")
 def test_repeated_loads_do_not_grow_memory(handle):
     book = [[ts, "diff", [[1.5, 2]] * 20, [[2.5, 1]] * 20] for ts in range(500)]

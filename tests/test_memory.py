@@ -14,11 +14,9 @@ import pytest
 from tavrin_ovra import Ovra
 
 from hardening_data import (ALL_PANELS_SPEC, OK, bounds_text, command, compact, loaded_text, make_dataset,
-                            package_root, spec_handle, under_sanitizer)
+                            package_root, spec_handle)
 
 MiB = 1 << 20
-no_sanitizer = pytest.mark.skipif(under_sanitizer(), reason="ASan keeps freed memory in quarantine and "
-                                  "reserves terabytes of address space: neither RSS nor RLIMIT_AS means anything")
 
 
 def resident_bytes():
@@ -26,7 +24,7 @@ def resident_bytes():
         return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
-@no_sanitizer
+@pytest.mark.memory_accounting
 def test_thousand_cycles_keep_resident_memory_flat():
     dataset = make_dataset(seed=7, records=3000)
     other_spec = dict(ALL_PANELS_SPEC, symbol="ETH-PERP", to_ts=1_700_000_400_000)
@@ -114,7 +112,7 @@ def run_capped(headroom_mib, scenario, *extra):
     return json.loads(done.stdout)
 
 
-@no_sanitizer
+@pytest.mark.memory_accounting
 @pytest.mark.parametrize("headroom_mib", [8, 48, 160], ids=["text-copy", "parse-tree", "records"])
 def test_load_out_of_memory_is_memory_error_and_keeps_state(headroom_mib):
     records = 1_500_000  # a 30 MB command text
@@ -126,7 +124,7 @@ def test_load_out_of_memory_is_memory_error_and_keeps_state(headroom_mib):
         assert report["bounds"] == compact({"from_ts": 1, "to_ts": 1, "count": records})
 
 
-@no_sanitizer
+@pytest.mark.memory_accounting
 def test_frame_grid_too_large_to_hold_is_refused_without_crash():
     report = run_capped(256, "grid")
     assert report["unchanged"]
@@ -134,7 +132,7 @@ def test_frame_grid_too_large_to_hold_is_refused_without_crash():
         assert report["response"].startswith('{"ok":false,"error":"'), report["response"]
 
 
-@no_sanitizer
+@pytest.mark.memory_accounting
 def test_many_grids_within_the_panel_limit_fail_cleanly_when_memory_runs_out():
     # 64 panels of 10 million cells each want about 9 GiB; under a 768 MiB cap
     # the frame must end in MemoryError (or a refusal), not in a crash.
@@ -145,7 +143,7 @@ def test_many_grids_within_the_panel_limit_fail_cleanly_when_memory_runs_out():
 
 
 @pytest.mark.slow
-@no_sanitizer
+@pytest.mark.memory_accounting
 def test_gigabyte_load_works_or_raises_memory_error():
     limit_gib = int(os.environ.get("OVRA_HUGE_LIMIT_GIB", "8"))
     records = (1 << 30) // 18  # '[1,1.5,2.5,"buy"],' is 18 bytes
