@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus of fuzz_commands into fuzz/corpus/: command sequences
-(texts joined by the byte 0x1E) that reach every command, valid and malformed.
-Run it again after changing the seeds; the files are kept in the repository."""
+"""Writes the seed corpora: fuzz/corpus/ for fuzz_commands (command sequences,
+texts joined by the byte 0x1E, that reach every command, valid and malformed)
+and fuzz/corpus_spec/ for fuzz_spec_text (constructor spec texts). Run it again
+after changing the seeds; the files are kept in the repository."""
 
 import json
 import os
@@ -90,8 +91,35 @@ SEEDS = {
 }
 
 
+SPEC_TEXTS = {
+    "object": json.dumps(SPEC, indent=1),
+    "array": json.dumps(WINDOWED_SPEC),
+    "padded": "\u3000\t " + json.dumps(SPEC) + "\u2028\n",
+    "duplicate_field": '{"dataset_ref":"a","symbol":"b","symbol":"c","panels":[{"kind":"footprint"}]}',
+    "duplicate_unknown": '{"x":1,"x":[{"y":2}],"dataset_ref":"a","symbol":"b","panels":[["liquidation_map"]]}',
+    "kind_last": '{"dataset_ref":"a","symbol":"b","panels":[{"price_bin":2,"bucket_ms":5,"kind":"footprint"}]}',
+    "trailing": json.dumps(WINDOWED_SPEC) + " x",
+    "six_elements": '["a","b",null,null,[],7]',
+    "blank_braces": "{ }",
+    "nested": '{"x":' + "[" * 125 + "]" * 125 + ',"dataset_ref":"a","symbol":"b","panels":[{"kind":"footprint"}]}',
+    "bad_values": '{"dataset_ref":"a","symbol":"b","from_ts":1.0,"to_ts":18446744073709551616,'
+                  '"panels":[{"kind":"book_heatmap","depth_levels":-1}]}',
+    "invalid_rules": '{"dataset_ref":"","symbol":"s","from_ts":5,"to_ts":4,"panels":[{"kind":"footprint"}]}',
+}
+
+
+def write_seeds(directory, seeds):
+    shutil.rmtree(directory, ignore_errors=True)
+    os.makedirs(directory)
+    for name, data in seeds.items():
+        with open(os.path.join(directory, name), "wb") as f:
+            f.write(data.encode("utf-8") if isinstance(data, str) else data)
+
+
 def main():
-    out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
+    here = os.path.dirname(os.path.abspath(__file__))
+    write_seeds(os.path.join(here, "corpus_spec"), SPEC_TEXTS)
+    out = os.path.join(here, "corpus")
     shutil.rmtree(out, ignore_errors=True)
     os.makedirs(out)
     for name, commands in SEEDS.items():
