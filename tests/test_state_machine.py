@@ -7,7 +7,7 @@ import json
 
 from hypothesis import HealthCheck, settings
 from hypothesis import strategies as st
-from hypothesis.stateful import RuleBasedStateMachine, invariant, rule
+from hypothesis.stateful import RuleBasedStateMachine, initialize, invariant, rule
 
 from tavrin_ovra import Ovra
 
@@ -93,6 +93,14 @@ class HandleMachine(RuleBasedStateMachine):
         self.handle = Ovra("")
         self.spec = None
         self.dataset = {}
+
+    @initialize(spec=st.none() | specs(), dataset=DATASETS,
+                trades=st.lists(SERIES_RECORDS["trades"], min_size=1, max_size=5))
+    def start(self, spec, dataset, trades):
+        # Most runs start with a spec and records, so that frames get computed.
+        if spec is not None:
+            self.set_spec(spec)
+        self.load(dict(dataset, trades=trades))
 
     def records(self):
         return bounds_text(self.dataset) != NO_DATASET

@@ -4,9 +4,12 @@ re-entering `command` (from `__del__` or a GC callback) cannot corrupt it."""
 
 import gc
 import os
+import select
+import signal
 import subprocess
 import sys
 import threading
+import warnings
 
 import pytest
 
@@ -113,6 +116,43 @@ def test_pool_size_does_not_change_frames():
         outputs.add(done.stdout)
     assert len(outputs) == 1
     assert outputs.pop().splitlines() == run_workload(5, rounds=1)
+
+
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
+def test_forked_child_computes_frames_on_a_pool_of_its_own():
+    # The parent's workers do not survive the fork; the child must neither hang
+    # waiting for them nor answer differently.
+    handle, spec, dataset = loaded_handle(4)
+    expected = handle.command(command("frame"))  # the pool exists from here on
+    read_end, write_end = os.pipe()
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)  # fork with threads, 3.12+
+        pid = os.fork()
+    if pid == 0:  # pragma: no cover - child
+        try:
+            fresh = spec_handle(spec)
+            fresh.command(command("load", dataset=dataset))
+            answers = [handle.command(command("frame")), fresh.command(command("frame"))]
+            os.write(write_end, "\n".join(answers).encode())
+        finally:
+            os._exit(0)
+    os.close(write_end)
+    chunks = []
+    try:
+        while True:
+            ready, _, _ = select.select([read_end], [], [], 60)
+            if not ready:
+                os.kill(pid, signal.SIGKILL)
+                pytest.fail("the forked child hangs")
+            chunk = os.read(read_end, 1 << 16)
+            if not chunk:
+                break
+            chunks.append(chunk)
+    finally:
+        os.close(read_end)
+        _, status = os.waitpid(pid, 0)
+    assert os.waitstatus_to_exitcode(status) == 0
+    assert b"".join(chunks).decode().split("\n") == [expected, expected]
 
 
 def loaded_handle(k=0):
