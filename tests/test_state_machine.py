@@ -5,7 +5,7 @@ model's spec and dataset, so any state corrupted along the way shows."""
 
 import json
 
-from hypothesis import HealthCheck, settings
+from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 from hypothesis.stateful import RuleBasedStateMachine, initialize, invariant, rule
 
@@ -173,3 +173,30 @@ class HandleMachine(RuleBasedStateMachine):
 HandleMachine.TestCase.settings = settings(max_examples=40, stateful_step_count=25, deadline=None,
                                            suppress_health_check=[HealthCheck.too_slow])
 TestHandleStateMachine = HandleMachine.TestCase
+
+
+class Text(str):
+    """A str subclass: accepted like any str."""
+
+
+ARGUMENTS = st.one_of(
+    st.text(), st.text().map(Text), st.binary(), st.integers(), st.floats(), st.none(), st.lists(st.text(), max_size=2),
+    st.sampled_from(["\ud800", "\udfff{}", "x\x00y", bytearray(b"{}")]),
+).filter(lambda a: not isinstance(a, str) or ("cmd" not in a and "\\" not in a))
+
+
+@settings(max_examples=150, deadline=None)
+@given(argument=ARGUMENTS, by_keyword=st.booleans())
+def test_any_argument_gets_a_response_or_a_binding_error(argument, by_keyword):
+    handle = spec_handle({"dataset_ref": "", "symbol": "S", "panels": [{"kind": "footprint"}]})
+    dataset = {"trades": [[5, 1.5, 2.0, "buy"]]}
+    handle.command(command("load", dataset=dataset))
+    before = handle.command(command("frame"))
+    try:
+        response = handle.command(cmd_json=argument) if by_keyword else handle.command(argument)
+    except (TypeError, UnicodeEncodeError):
+        pass
+    else:
+        assert response.startswith('{"ok":false,"error":"')
+    assert handle.command(command("bounds")) == bounds_text(dataset)
+    assert handle.command(command("frame")) == before

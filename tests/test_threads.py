@@ -258,6 +258,29 @@ class Reenter:
             self.log.append(("refused", self.text, str(exc)))
 
 
+def test_reentry_from_the_type_name_of_a_refused_argument():
+    # Naming the wrong argument type may run Python code (a metaclass
+    # property); by then the handle must be free again, and the command run
+    # from there must apply whole.
+    handle, _, _ = loaded_handle(5)
+    other = make_dataset(seed=55, records=40)
+    inner = []
+
+    class Meta(type):
+        @property
+        def __name__(cls):
+            inner.append(handle.command(command("load", dataset=other)))
+            return "Sneaky"
+
+    class Sneaky(metaclass=Meta):
+        pass
+
+    with pytest.raises(TypeError, match="not Sneaky"):
+        handle.command(Sneaky())
+    assert inner == [loaded_text(other)]
+    assert handle.command(command("bounds")) == bounds_text(other)
+
+
 @pytest.fixture
 def eager_gc():
     thresholds = gc.get_threshold()
