@@ -2,7 +2,8 @@
 // white space, read the text as an OvraSpec, validate it. Checked: every
 // error carries its " at line L column C" suffix and is valid UTF-8; a text
 // the text road accepts is accepted by the value road ("set_spec") too, with
-// the same spec; validation gives the same answer twice.
+// the same spec (unless it holds a number out of range in a skipped member);
+// validation gives the same answer twice.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -87,7 +88,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         broken("validation is not repeatable", input, "");
     }
     auto parsed = ovra::json::parse_document(text);
-    if (!parsed) broken("the text road read what the command parser refuses", input, parsed.error().display());
+    if (!parsed) {
+        // Skipping an unknown member, the text road only scans a number and
+        // never converts it, so it may hold one the command parser refuses.
+        if (parsed.error().message == "number out of range") return 0;
+        broken("the text road read what the command parser refuses", input, parsed.error().display());
+    }
     auto by_value = ovra::spec_from_json_value(parsed.value().root());
     if (!by_value) broken("the value road refuses what the text road read", input, by_value.error());
     if (!same_spec(read.value(), by_value.value())) broken("the two roads read different specs", input, "");

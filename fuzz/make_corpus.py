@@ -104,6 +104,7 @@ SPEC_TEXTS = {
     "nested": '{"x":' + "[" * 125 + "]" * 125 + ',"dataset_ref":"a","symbol":"b","panels":[{"kind":"footprint"}]}',
     "bad_values": '{"dataset_ref":"a","symbol":"b","from_ts":1.0,"to_ts":18446744073709551616,'
                   '"panels":[{"kind":"book_heatmap","depth_levels":-1}]}',
+    "skipped_out_of_range": '{"x":[1e3085],"dataset_ref":"","symbol":"s","panels":[{"kind":"footprint","q":-1e999}]}',
     "invalid_rules": '{"dataset_ref":"","symbol":"s","from_ts":5,"to_ts":4,"panels":[{"kind":"footprint"}]}',
 }
 
