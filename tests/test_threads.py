@@ -13,9 +13,8 @@ import warnings
 
 import pytest
 
-from tavrin_ovra import Ovra
 
-from hardening_data import (ALL_PANELS_SPEC, NO_DATASET, OK, bounds_text, command, compact, loaded_text,
+from hardening_data import (ALL_PANELS_SPEC, NO_DATASET, OK, bounds_text, command, loaded_text,
                             make_dataset, package_root, spec_handle)
 
 THREADS = 8
