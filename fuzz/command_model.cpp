@@ -57,6 +57,24 @@ std::optional<std::optional<std::int64_t>> read_spec_to_ts(const JsonNode& spec)
     return std::nullopt;
 }
 
+std::size_t count_grid_panels(const JsonNode& spec) {
+    const JsonNode* panels = spec.type == Type::Object ? spec.find("panels")
+                             : spec.type == Type::Array && spec.items.size() > 4 ? &spec.items[4]
+                                                                                 : nullptr;
+    if (panels == nullptr || panels->type != Type::Array) return 0;
+    std::size_t count = 0;
+    for (const JsonNode& panel : panels->items) {
+        const JsonNode* kind = panel.type == Type::Object ? panel.find("kind")
+                               : panel.type == Type::Array && !panel.items.empty() ? &panel.items[0]
+                                                                                   : nullptr;
+        if (kind != nullptr && kind->type == Type::String &&
+            (kind->text == "book_heatmap" || kind->text == "funding_oi_divergence")) {
+            ++count;
+        }
+    }
+    return count;
+}
+
 bool is_parse_error(const Response& r) { return r.shape == Shape::Error && r.error.starts_with("parse: "); }
 
 // A panel grid too large to hold (or with bucket starts beyond i64) is
@@ -101,7 +119,7 @@ bool expect_frame(const CommandView& command, const Response& r, const HandleMod
     }
     if (is_grid_refusal(r)) return true;
     if (r.shape != Shape::Frame) return fail_with(why, "frame with spec and data did not answer a frame");
-    if (!model.spec_to_ts) return true;
+    if (!model.spec_to_ts || !r.cursor_known) return true;
     const std::optional<std::int64_t> to = *model.spec_to_ts;
     std::optional<std::int64_t> expected;
     if (command.name == "frame_at") {
@@ -184,7 +202,10 @@ CommandView read_command(std::string_view text, bool utf8) {
     } else if (view.name == "set_spec") {
         const JsonNode* spec = parsed->find("spec");
         view.has_request_member = spec != nullptr;
-        if (spec != nullptr) view.spec_to_ts = read_spec_to_ts(*spec);
+        if (spec != nullptr) {
+            view.spec_to_ts = read_spec_to_ts(*spec);
+            view.grid_panels = count_grid_panels(*spec);
+        }
     } else if (view.name == "frame_at") {
         const JsonNode* ts = parsed->find("ts");
         if (ts != nullptr) view.ts = integer_within_i64(*ts);
@@ -223,7 +244,7 @@ bool expect_probes(HandleModel& model, std::string_view bounds_text, std::string
     if (!classify_response(frame_text, utf8, frame, why)) return false;
     if (is_grid_refusal(frame)) return true;
     if (frame.shape != Shape::Frame) return fail_with(why, "probe: no frame with spec and data");
-    if (model.spec_to_ts) {
+    if (model.spec_to_ts && frame.cursor_known) {
         const std::optional<std::int64_t> expected = *model.spec_to_ts ? *model.spec_to_ts : model.latest_ts;
         if (frame.cursor_ts != *expected) return fail_with(why, "probe: frame cursor is not to_ts / the latest record");
     }

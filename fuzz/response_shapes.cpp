@@ -144,6 +144,21 @@ bool frame(const JsonNode& root, Response& out, std::string& why) {
     }
     out.shape = Shape::Frame;
     out.cursor_ts = *cursor;
+    out.cursor_known = true;
+    return true;
+}
+
+// A frame of many megabytes (a grid near its limit) would cost the tree
+// reader gigabytes; it gets the cheap checks only.
+constexpr std::size_t kDeepCheckLimit = 4u << 20;
+
+bool large_frame(std::string_view text, bool require_utf8, Response& out, std::string& why) {
+    if (!text.starts_with(R"({"symbol":")") || !text.ends_with("]}") || (require_utf8 && !is_valid_utf8(text))) {
+        why = "large response that is not a frame";
+        return false;
+    }
+    out.shape = Shape::Frame;
+    out.cursor_known = false;
     return true;
 }
 
@@ -245,6 +260,7 @@ bool is_float_token(std::string_view token) {
 }
 
 bool classify_response(std::string_view text, bool require_utf8, Response& out, std::string& why) {
+    if (text.size() > kDeepCheckLimit) return large_frame(text, require_utf8, out, why);
     JsonCheckOptions options;
     options.require_utf8 = require_utf8;
     const auto parsed = parse_strict(text, options);

@@ -21,6 +21,7 @@ struct Response {
     std::int64_t to_ts = 0;      // Bounds
     std::uint64_t count = 0;     // Bounds
     std::int64_t cursor_ts = 0;  // Frame
+    bool cursor_known = false;   // Frame: false for a frame too large to check in depth
 };
 
 // Reads a response text; on a text that fits no documented shape it returns
