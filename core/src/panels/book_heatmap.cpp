@@ -20,8 +20,8 @@ constexpr std::string_view kKind = "book_heatmap";
 constexpr double kHalfMax = 8.988465674311579e307;
 
 double mid_price(const OrderBook& book) {
-    const double best_bid = total_order_value(book.bids().rbegin()->first);
-    const double best_ask = total_order_value(book.asks().begin()->first);
+    const double best_bid = total_order_value(book.bids().best_key());
+    const double best_ask = total_order_value(book.asks().best_key());
     if (std::fabs(best_bid) <= kHalfMax && std::fabs(best_ask) <= kHalfMax) {
         return (best_bid + best_ask) * 0.5;
     }

@@ -7,31 +7,86 @@ namespace ovra {
 
 namespace {
 
-void apply_level(OrderBook::Side& side, const BookLevel& level) {
-    const std::int64_t key = total_order_key(level.price);
-    if (level.qty == 0.0) {
-        side.erase(key);
-    } else {
-        side.insert_or_assign(key, level.qty);
+// First position in the sorted a[0, n) whose value v has !before(v, x).
+// Branch-free halving: the comparisons of a price search are unpredictable,
+// and a conditional move costs less than a mispredicted jump.
+template <class Before>
+std::size_t partition_index(const std::int64_t* a, std::size_t n, std::int64_t x, Before before) noexcept {
+    if (n == 0) return 0;
+    const std::int64_t* base = a;
+    while (n > 1) {
+        const std::size_t half = n / 2;
+        base = before(base[half - 1], x) ? base + half : base;
+        n -= half;
     }
+    return static_cast<std::size_t>(base - a) + (before(*base, x) ? 1 : 0);
 }
 
-// First entry whose price is numerically >= x (x not NaN). -0.0 and 0.0 are
-// equal as numbers, so a bound at either zero starts at -0.0; negative NaN
-// patterns sort below every number and are skipped.
-OrderBook::Side::const_iterator seek(const OrderBook::Side& side, double x) {
+std::size_t lower_index(const std::vector<std::int64_t>& a, std::int64_t x) noexcept {
+    return partition_index(a.data(), a.size(), x, [](std::int64_t v, std::int64_t y) { return v < y; });
+}
+
+// lower_index for a search that most often ends near the back: most book
+// updates land within a few levels of the best price, which is stored last.
+// Gallops back from the end in doubling steps, then halves the last step.
+std::size_t lower_index_from_back(const std::vector<std::int64_t>& a, std::int64_t x) noexcept {
+    const std::size_t n = a.size();
+    std::size_t step = 1;
+    std::size_t upper = n;  // the answer is at most upper
+    while (step <= n && !(a[n - step] < x)) {
+        upper = n - step;
+        step *= 2;
+    }
+    const std::size_t lower = step <= n ? n - step + 1 : 0;  // and at least lower
+    return lower + partition_index(a.data() + lower, upper - lower, x,
+                                   [](std::int64_t v, std::int64_t y) { return v < y; });
+}
+
+std::size_t upper_index(const std::vector<std::int64_t>& a, std::int64_t x) noexcept {
+    return partition_index(a.data(), a.size(), x, [](std::int64_t v, std::int64_t y) { return v <= y; });
+}
+
+// First ascending position whose price is numerically >= x (x not NaN).
+// -0.0 and 0.0 are equal as numbers, so a bound at either zero starts at
+// -0.0; negative NaN patterns sort below every number and are skipped.
+std::size_t seek(const BookSide& side, double x) noexcept {
     return side.lower_bound(total_order_key(x == 0.0 ? -0.0 : x));
 }
 
 }  // namespace
+
+void BookSide::apply(double price, double qty) {
+    const std::int64_t stored = total_order_key(price) ^ flip_;
+    const std::size_t i = lower_index_from_back(stored_, stored);
+    const bool present = i < stored_.size() && stored_[i] == stored;
+    const auto at = static_cast<std::ptrdiff_t>(i);
+    if (qty == 0.0) {
+        if (present) {
+            stored_.erase(stored_.begin() + at);
+            qty_.erase(qty_.begin() + at);
+        }
+    } else if (present) {
+        qty_[i] = qty;
+    } else {
+        stored_.insert(stored_.begin() + at, stored);
+        qty_.insert(qty_.begin() + at, qty);
+    }
+}
+
+std::size_t BookSide::lower_bound(std::int64_t key) const noexcept {
+    if (flip_ == 0) return lower_index(stored_, key);
+    // Stored descending in key: the entries with key >= k are the stored
+    // prefix with ~key <= ~k, which ends the ascending order.
+    return stored_.size() - upper_index(stored_, ~key);
+}
 
 void OrderBook::apply(const BookEvent& event) {
     if (event.kind == BookEventKind::Snapshot) {
         bids_.clear();
         asks_.clear();
     }
-    for (const BookLevel& level : event.bids) apply_level(bids_, level);
-    for (const BookLevel& level : event.asks) apply_level(asks_, level);
+    for (const BookLevel& level : event.bids) bids_.apply(level.price, level.qty);
+    for (const BookLevel& level : event.asks) asks_.apply(level.price, level.qty);
 }
 
 void OrderBook::replay(std::span<const BookEvent> events) {
@@ -43,26 +98,27 @@ void OrderBook::replay(std::span<const BookEvent> events) {
 
 void add_band_sums(const OrderBook::Side& side, std::span<const double> lo, std::span<const double> hi,
                    std::span<double> out) {
-    if (side.empty()) return;
+    const std::size_t n = side.size();
+    if (n == 0) return;
     // A band's entries are one contiguous run of the sorted side. The ladder
     // normally ascends, so the run's start only moves forward and a whole
     // row costs one walk over the entries inside the ladder; a band whose
     // lower edge drops (possible only with non-finite edges) seeks afresh.
-    auto cursor = side.end();
+    std::size_t cursor = n;
     double cursor_lo = 0.0;
     for (std::size_t l = 0; l < out.size(); ++l) {
         const double band_lo = lo[l];
         const double band_hi = hi[l];
         if (!(band_lo < band_hi)) continue;  // empty band, or a NaN edge
-        if (cursor == side.end() || band_lo < cursor_lo) {
+        if (cursor == n || band_lo < cursor_lo) {
             cursor = seek(side, band_lo);
         } else {
-            while (cursor != side.end() && total_order_value(cursor->first) < band_lo) ++cursor;
+            while (cursor != n && total_order_value(side.key_at(cursor)) < band_lo) ++cursor;
         }
         cursor_lo = band_lo;
         double sum = out[l];
-        for (auto it = cursor; it != side.end() && total_order_value(it->first) < band_hi; ++it) {
-            sum += it->second;
+        for (std::size_t i = cursor; i != n && total_order_value(side.key_at(i)) < band_hi; ++i) {
+            sum += side.qty_at(i);
         }
         out[l] = sum;
     }

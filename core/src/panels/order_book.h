@@ -1,25 +1,59 @@
-// A replayed order book: bids and asks, each an ordered map from price to
-// quantity keyed by the IEEE total order, so -0.0 and 0.0 are separate
-// prices and every NaN pattern has its own place.
+// A replayed order book: bids and asks, each a sorted flat array of prices
+// keyed by the IEEE total order, so -0.0 and 0.0 are separate prices and
+// every NaN pattern has its own place.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <map>
-#include <memory_resource>
 #include <span>
+#include <vector>
 
 #include "dataset.h"
 
 namespace ovra {
 
+// One side of a book: keys (total_order_key of the price) and quantities in
+// two parallel arrays. A book holds a few hundred levels and most updates
+// land near the best price, so a sorted array with its best price last beats
+// a node tree: the search stays in cache and an insert or removal moves only
+// the few levels behind the best. Bids are stored in ascending key order,
+// asks with every key bit-inverted (~key), which reverses their order and
+// so also puts the lowest ask last.
+class BookSide {
+public:
+    enum class Best { Highest, Lowest };
+
+    explicit BookSide(Best best) noexcept : flip_(best == Best::Highest ? 0 : -1) {}
+
+    // A zero quantity (0.0 or -0.0) removes the price, any other replaces it.
+    void apply(double price, double qty);
+    void clear() noexcept {
+        stored_.clear();
+        qty_.clear();
+    }
+
+    bool empty() const noexcept { return stored_.empty(); }
+    std::size_t size() const noexcept { return stored_.size(); }
+    // The best price's key: the highest bid or the lowest ask (not empty).
+    std::int64_t best_key() const noexcept { return stored_.back() ^ flip_; }
+
+    // Entry i of the side in ascending price order.
+    std::int64_t key_at(std::size_t i) const noexcept { return stored_[storage_index(i)] ^ flip_; }
+    double qty_at(std::size_t i) const noexcept { return qty_[storage_index(i)]; }
+    // Ascending position of the first entry whose key is >= key.
+    std::size_t lower_bound(std::int64_t key) const noexcept;
+
+private:
+    std::size_t storage_index(std::size_t i) const noexcept { return flip_ ? stored_.size() - 1 - i : i; }
+
+    std::int64_t flip_;  // 0 or all ones: stored key = key ^ flip_
+    std::vector<std::int64_t> stored_;
+    std::vector<double> qty_;
+};
+
 class OrderBook {
 public:
-    // Key: total_order_key(price); value: quantity.
-    using Side = std::pmr::map<std::int64_t, double>;
-
-    OrderBook() : bids_(&nodes_), asks_(&nodes_) {}
-    OrderBook(const OrderBook&) = delete;
-    OrderBook& operator=(const OrderBook&) = delete;
+    using Side = BookSide;
 
     // A snapshot first empties both sides; then bids, then asks, level by
     // level: a zero quantity removes the price, any other replaces it.
@@ -33,11 +67,8 @@ public:
     const Side& asks() const noexcept { return asks_; }
 
 private:
-    // Nodes of both sides come from one pool: a replay inserts and removes
-    // levels millions of times, and a snapshot frees whole sides at once.
-    std::pmr::unsynchronized_pool_resource nodes_;
-    Side bids_;
-    Side asks_;
+    Side bids_{BookSide::Best::Highest};
+    Side asks_{BookSide::Best::Lowest};
 };
 
 // For every band [lo[l], hi[l]) adds to out[l] the quantities of the side's
