@@ -212,3 +212,32 @@ def test_heatmap_matches_model(events, price_bin, bucket_ms, depth):
         expected = data_error(refused)
     book = [[ts, kind, [list(l) for l in bids], [list(l) for l in asks]] for ts, kind, bids, asks in events]
     assert frame_text(heatmap(price_bin, bucket_ms, depth), {"book": book}) == expected
+
+
+# Deep books on a coarse price grid: updates insert, replace and remove levels
+# at every depth of both sides, and snapshots cut in between.
+grid_prices = st.one_of(st.integers(-24, 24).map(lambda i: i * 0.5), st.sampled_from([0.0, -0.0]))
+grid_quantities = st.one_of(st.sampled_from([0.0, -0.0, 0.0, 1.5]), st.integers(-3, 9).map(float))
+deep_levels = st.lists(st.tuples(grid_prices, grid_quantities), max_size=40)
+deep_events = st.lists(st.tuples(timestamps, st.sampled_from(["snapshot", "diff", "diff", "diff"]), deep_levels,
+                                 deep_levels), max_size=12)
+
+
+@PANEL_SETTINGS
+@given(deep_events, st.sampled_from([0.5, 1.0, 2.5]), st.integers(1, 20), st.integers(1, 30))
+def test_deep_book_matches_model(events, price_bin, bucket_ms, depth):
+    expected = framed(panel_models.book_heatmap(by_time(events), price_bin, bucket_ms, depth))
+    book = [[ts, kind, [list(l) for l in bids], [list(l) for l in asks]] for ts, kind, bids, asks in events]
+    assert frame_text(heatmap(price_bin, bucket_ms, depth), {"book": book}) == expected
+
+
+def test_big_book_with_sparse_updates():
+    # 70000 resting bids and one level changed per bucket: keeping a copy of
+    # the whole book per bucket costs more than replaying the events again.
+    far_bids = [[float(-p), 1.0] for p in range(70000, 1, -1)]
+    events = [snap(0, far_bids + [[-1.0, 1.0]], [[1.0, 1.0]])]
+    events += [diff(1000 * k, bids=[[-1.0, float(k)]]) for k in range(1, 12)]
+    rows = ",".join("[%s.0,-0.0,1.0]" % max(k, 1) for k in range(12))
+    times = "[" + ",".join(str(1000 * k) for k in range(12)) + "]"
+    text = frame_text(heatmap(1.0, 1000, 3), {"book": events})
+    assert text == framed(panel(times, "[-1.0,0.0,1.0]", "[" + rows + "]"))

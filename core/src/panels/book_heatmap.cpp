@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "numeric.h"
+#include "panels/book_history.h"
 #include "panels/order_book.h"
 #include "panels/time_grid.h"
 
@@ -60,6 +61,90 @@ Result<TimeGrid, std::string> checked_grid(const OvraPanel::BookHeatmap& panel, 
     return grid;
 }
 
+// Entries the bucket copies may hold in all (16 bytes each): beyond it the
+// events are replayed a second time instead.
+constexpr std::size_t kHistoryBudget = std::size_t{1} << 22;
+// Copying an entry costs a small fraction of applying a level; copies are
+// kept only while they hold at most this many entries per level applied
+// (plus a small allowance), so that a big book with sparse updates is
+// replayed twice rather than copied bucket after bucket.
+constexpr std::size_t kCopiesPerLevel = 8;
+constexpr std::size_t kCopyAllowance = std::size_t{1} << 16;
+
+// Replays the events into `book` bucket by bucket, recording a copy of the
+// book after every bucket that holds events. Leaves the final book in `book`.
+void replay_recording(std::span<const BookEvent> events, const TimeGrid& grid, OrderBook& book,
+                      BookHistory& history) {
+    std::size_t next = 0;
+    std::size_t levels = 0;
+    while (next < events.size()) {
+        // The grid covers every event and holds few enough buckets that k fits.
+        const auto k = static_cast<std::int64_t>((static_cast<Int128>(events[next].ts) - grid.start) / grid.step);
+        const Int128 end = grid.bucket_end(k);
+        const std::size_t before = next;
+        while (next < events.size() && events[next].ts < end) {
+            levels += events[next].bids.size() + events[next].asks.size();
+            ++next;
+        }
+        book.replay(events.subspan(before, next - before));
+        history.record(k, book, levels * kCopiesPerLevel + kCopyAllowance);
+    }
+}
+
+// Cells of one row: bid and ask band sums, each from -0.0 in ascending price
+// order, then their rounded total.
+void fill_row(const SideView& bids, const SideView& asks, const std::vector<double>& ladder,
+              const std::vector<double>& tops, std::vector<double>& bid_sums, std::vector<double>& ask_sums,
+              double* row) {
+    const std::size_t depth = ladder.size();
+    bid_sums.assign(depth, -0.0);
+    ask_sums.assign(depth, -0.0);
+    add_band_sums(bids, ladder, tops, bid_sums);
+    add_band_sums(asks, ladder, tops, ask_sums);
+    for (std::size_t l = 0; l < depth; ++l) row[l] = round8(bid_sums[l] + ask_sums[l]);
+}
+
+// Rows from the recorded copies; a bucket without a copy held no events and
+// repeats the row before it (bucket 0 always holds the first event).
+void rows_from_history(const BookHistory& history, const std::vector<double>& tops, PanelData::BookHeatmap& out) {
+    const std::size_t depth = out.price.size();
+    std::vector<double> bid_sums(depth);
+    std::vector<double> ask_sums(depth);
+    std::size_t h = 0;
+    for (std::size_t k = 0; k < out.time.size(); ++k) {
+        double* row = out.intensity.data() + k * depth;
+        if (h < history.size() && history.bucket(h) == static_cast<std::int64_t>(k)) {
+            fill_row(history.bids(h), history.asks(h), out.price, tops, bid_sums, ask_sums, row);
+            ++h;
+        } else {
+            std::copy(row - depth, row, row);
+        }
+    }
+}
+
+// Rows by a second replay from an empty book, bucket by bucket.
+void rows_by_replay(std::span<const BookEvent> events, const TimeGrid& grid, const std::vector<double>& tops,
+                    PanelData::BookHeatmap& out) {
+    const std::size_t depth = out.price.size();
+    std::vector<double> bid_sums(depth);
+    std::vector<double> ask_sums(depth);
+    OrderBook book;
+    std::size_t next = 0;
+    for (std::size_t k = 0; k < out.time.size(); ++k) {
+        const Int128 end = grid.bucket_end(static_cast<std::int64_t>(k));
+        const std::size_t before = next;
+        while (next < events.size() && events[next].ts < end) ++next;
+        double* row = out.intensity.data() + k * depth;
+        if (k > 0 && next == before) {
+            // Unchanged book, unchanged row: sparse data has long quiet stretches.
+            std::copy(row - depth, row, row);
+            continue;
+        }
+        book.replay(events.subspan(before, next - before));
+        fill_row(book.bids().view(), book.asks().view(), out.price, tops, bid_sums, ask_sums, row);
+    }
+}
+
 }  // namespace
 
 Result<PanelData::BookHeatmap, std::string> compute_book_heatmap(const OvraPanel::BookHeatmap& panel,
@@ -67,44 +152,38 @@ Result<PanelData::BookHeatmap, std::string> compute_book_heatmap(const OvraPanel
     PanelData::BookHeatmap out;
     if (window.book.empty()) return out;
 
-    OrderBook final_book;
-    final_book.replay(window.book);
-    if (final_book.bids().empty() || final_book.asks().empty()) return out;
-
     auto checked = checked_grid(panel, window);
-    if (!checked) return fail(std::move(checked).error());
+    if (!checked) {
+        // A book that ends with an empty side gives the empty form even when
+        // its grid could not be held.
+        OrderBook final_book;
+        final_book.replay(window.book);
+        if (final_book.bids().empty() || final_book.asks().empty()) return out;
+        return fail(std::move(checked).error());
+    }
     const TimeGrid grid = checked.value();
+
+    // One replay by bucket ends with the final book; the rows need the final
+    // mid first, so they are summed afterwards from copies of the book.
+    OrderBook book;
+    BookHistory history(kHistoryBudget);
+    replay_recording(window.book, grid, book, history);
+    if (book.bids().empty() || book.asks().empty()) return out;
+
     const std::size_t n = static_cast<std::size_t>(grid.count);
     const std::size_t depth = panel.depth_levels;
-
-    const double centre = bin_edge(mid_price(final_book), panel.price_bin);
+    const double centre = bin_edge(mid_price(book), panel.price_bin);
     out.price = price_ladder(centre, panel.price_bin, panel.depth_levels);
     const std::vector<double> tops = band_tops(out.price, panel.price_bin);
     out.row_length = depth;
     out.time.resize(n);
+    for (std::size_t k = 0; k < n; ++k) out.time[k] = grid.bucket_start(static_cast<std::int64_t>(k));
     out.intensity.resize(n * depth);
 
-    OrderBook book;
-    std::size_t next = 0;
-    std::vector<double> bid_sums(depth);
-    std::vector<double> ask_sums(depth);
-    for (std::size_t k = 0; k < n; ++k) {
-        const Int128 end = grid.bucket_end(static_cast<std::int64_t>(k));
-        const std::size_t before = next;
-        while (next < window.book.size() && window.book[next].ts < end) ++next;
-        book.replay(window.book.subspan(before, next - before));
-        out.time[k] = grid.bucket_start(static_cast<std::int64_t>(k));
-        double* row = out.intensity.data() + k * depth;
-        if (k > 0 && next == before) {
-            // Unchanged book, unchanged row: sparse data has long quiet stretches.
-            std::copy(row - depth, row, row);
-            continue;
-        }
-        bid_sums.assign(depth, -0.0);
-        ask_sums.assign(depth, -0.0);
-        add_band_sums(book.bids(), out.price, tops, bid_sums);
-        add_band_sums(book.asks(), out.price, tops, ask_sums);
-        for (std::size_t l = 0; l < depth; ++l) row[l] = round8(bid_sums[l] + ask_sums[l]);
+    if (history.complete()) {
+        rows_from_history(history, tops, out);
+    } else {
+        rows_by_replay(window.book, grid, tops, out);
     }
     return out;
 }

@@ -22,7 +22,7 @@ std::size_t partition_index(const std::int64_t* a, std::size_t n, std::int64_t x
     return static_cast<std::size_t>(base - a) + (before(*base, x) ? 1 : 0);
 }
 
-std::size_t lower_index(const std::vector<std::int64_t>& a, std::int64_t x) noexcept {
+std::size_t lower_index(std::span<const std::int64_t> a, std::int64_t x) noexcept {
     return partition_index(a.data(), a.size(), x, [](std::int64_t v, std::int64_t y) { return v < y; });
 }
 
@@ -42,14 +42,14 @@ std::size_t lower_index_from_back(const std::vector<std::int64_t>& a, std::int64
                                    [](std::int64_t v, std::int64_t y) { return v < y; });
 }
 
-std::size_t upper_index(const std::vector<std::int64_t>& a, std::int64_t x) noexcept {
+std::size_t upper_index(std::span<const std::int64_t> a, std::int64_t x) noexcept {
     return partition_index(a.data(), a.size(), x, [](std::int64_t v, std::int64_t y) { return v <= y; });
 }
 
 // First ascending position whose price is numerically >= x (x not NaN).
 // -0.0 and 0.0 are equal as numbers, so a bound at either zero starts at
 // -0.0; negative NaN patterns sort below every number and are skipped.
-std::size_t seek(const BookSide& side, double x) noexcept {
+std::size_t seek(const SideView& side, double x) noexcept {
     return side.lower_bound(total_order_key(x == 0.0 ? -0.0 : x));
 }
 
@@ -73,11 +73,11 @@ void BookSide::apply(double price, double qty) {
     }
 }
 
-std::size_t BookSide::lower_bound(std::int64_t key) const noexcept {
-    if (flip_ == 0) return lower_index(stored_, key);
+std::size_t SideView::lower_bound(std::int64_t key) const noexcept {
+    if (flip == 0) return lower_index(stored, key);
     // Stored descending in key: the entries with key >= k are the stored
     // prefix with ~key <= ~k, which ends the ascending order.
-    return stored_.size() - upper_index(stored_, ~key);
+    return stored.size() - upper_index(stored, ~key);
 }
 
 void OrderBook::apply(const BookEvent& event) {
@@ -96,7 +96,7 @@ void OrderBook::replay(std::span<const BookEvent> events) {
     for (const BookEvent& event : events.subspan(first)) apply(event);
 }
 
-void add_band_sums(const OrderBook::Side& side, std::span<const double> lo, std::span<const double> hi,
+void add_band_sums(const SideView& side, std::span<const double> lo, std::span<const double> hi,
                    std::span<double> out) {
     const std::size_t n = side.size();
     if (n == 0) return;

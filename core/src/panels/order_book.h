@@ -12,6 +12,25 @@
 
 namespace ovra {
 
+// A read-only look at one side of a book, or at a stored copy of one, in
+// ascending price order. `stored` ascends; entry i of the side is
+// stored[i] ^ flip when flip is 0 and stored[size - 1 - i] ^ flip when flip
+// is all ones (a side kept with inverted keys, best price last).
+struct SideView {
+    std::span<const std::int64_t> stored;
+    std::span<const double> qty;
+    std::int64_t flip = 0;
+
+    std::size_t size() const noexcept { return stored.size(); }
+    std::int64_t key_at(std::size_t i) const noexcept { return stored[storage_index(i)] ^ flip; }
+    double qty_at(std::size_t i) const noexcept { return qty[storage_index(i)]; }
+    // Ascending position of the first entry whose key is >= key.
+    std::size_t lower_bound(std::int64_t key) const noexcept;
+
+private:
+    std::size_t storage_index(std::size_t i) const noexcept { return flip ? stored.size() - 1 - i : i; }
+};
+
 // One side of a book: keys (total_order_key of the price) and quantities in
 // two parallel arrays. A book holds a few hundred levels and most updates
 // land near the best price, so a sorted array with its best price last beats
@@ -36,16 +55,9 @@ public:
     std::size_t size() const noexcept { return stored_.size(); }
     // The best price's key: the highest bid or the lowest ask (not empty).
     std::int64_t best_key() const noexcept { return stored_.back() ^ flip_; }
-
-    // Entry i of the side in ascending price order.
-    std::int64_t key_at(std::size_t i) const noexcept { return stored_[storage_index(i)] ^ flip_; }
-    double qty_at(std::size_t i) const noexcept { return qty_[storage_index(i)]; }
-    // Ascending position of the first entry whose key is >= key.
-    std::size_t lower_bound(std::int64_t key) const noexcept;
+    SideView view() const noexcept { return {stored_, qty_, flip_}; }
 
 private:
-    std::size_t storage_index(std::size_t i) const noexcept { return flip_ ? stored_.size() - 1 - i : i; }
-
     std::int64_t flip_;  // 0 or all ones: stored key = key ^ flip_
     std::vector<std::int64_t> stored_;
     std::vector<double> qty_;
@@ -75,7 +87,7 @@ private:
 // entries with lo <= price < hi, in ascending price order, starting from the
 // value already in out[l]. A NaN price lies in no band. Equal in every bit
 // to testing every entry against every band.
-void add_band_sums(const OrderBook::Side& side, std::span<const double> lo, std::span<const double> hi,
+void add_band_sums(const SideView& side, std::span<const double> lo, std::span<const double> hi,
                    std::span<double> out);
 
 }  // namespace ovra

@@ -1,0 +1,50 @@
+// Compact copies of a replayed book at the ends of the time buckets that
+// changed it, so that one replay serves both the final mid and every row.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "panels/order_book.h"
+
+namespace ovra {
+
+class BookHistory {
+public:
+    // Keeps at most `budget` entries (levels of both sides over all copies).
+    explicit BookHistory(std::size_t budget) noexcept : budget_(budget) {}
+
+    // Adds a copy of `book` as it stands at the end of bucket `bucket`
+    // (buckets ascending), unless the copies would then hold more than the
+    // budget or more than `limit` entries. Once one copy is refused the
+    // history is released and refuses every later one: it is complete or
+    // empty.
+    bool record(std::int64_t bucket, const OrderBook& book, std::size_t limit);
+    bool complete() const noexcept { return !refused_; }
+
+    std::size_t size() const noexcept { return copies_.size(); }
+    std::int64_t bucket(std::size_t i) const noexcept { return copies_[i].bucket; }
+    SideView bids(std::size_t i) const noexcept;
+    SideView asks(std::size_t i) const noexcept;
+
+private:
+    struct Copy {
+        std::int64_t bucket;
+        std::size_t begin;   // first bid entry
+        std::size_t middle;  // first ask entry
+        std::size_t end;
+        std::int64_t bid_flip;
+        std::int64_t ask_flip;
+    };
+
+    void append(const SideView& side);
+
+    std::size_t budget_;
+    bool refused_ = false;
+    std::vector<Copy> copies_;
+    std::vector<std::int64_t> stored_;
+    std::vector<double> qty_;
+};
+
+}  // namespace ovra
