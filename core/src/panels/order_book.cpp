@@ -13,33 +13,35 @@ namespace {
 template <class Before>
 std::size_t partition_index(const std::int64_t* a, std::size_t n, std::int64_t x, Before before) noexcept {
     if (n == 0) return 0;
-    const std::int64_t* base = a;
+    std::size_t base = 0;
     while (n > 1) {
         const std::size_t half = n / 2;
-        base = before(base[half - 1], x) ? base + half : base;
+        // A multiplication, not a conditional: compilers turn the latter
+        // into a jump here.
+        base += static_cast<std::size_t>(before(a[base + half - 1], x)) * half;
         n -= half;
     }
-    return static_cast<std::size_t>(base - a) + (before(*base, x) ? 1 : 0);
+    return base + static_cast<std::size_t>(before(a[base], x));
 }
 
 std::size_t lower_index(std::span<const std::int64_t> a, std::int64_t x) noexcept {
     return partition_index(a.data(), a.size(), x, [](std::int64_t v, std::int64_t y) { return v < y; });
 }
 
-// lower_index for a search that most often ends near the back: most book
+// Levels at the back of a side looked at before any search: most book
 // updates land within a few levels of the best price, which is stored last.
-// Gallops back from the end in doubling steps, then halves the last step.
+constexpr std::size_t kNearBest = 16;
+
+// lower_index for a search that most often ends near the back. Counting the
+// keys >= x among the last kNearBest has no data-dependent jump; only when
+// all of them are >= x does a search of the rest follow.
 std::size_t lower_index_from_back(const std::vector<std::int64_t>& a, std::int64_t x) noexcept {
     const std::size_t n = a.size();
-    std::size_t step = 1;
-    std::size_t upper = n;  // the answer is at most upper
-    while (step <= n && !(a[n - step] < x)) {
-        upper = n - step;
-        step *= 2;
-    }
-    const std::size_t lower = step <= n ? n - step + 1 : 0;  // and at least lower
-    return lower + partition_index(a.data() + lower, upper - lower, x,
-                                   [](std::int64_t v, std::int64_t y) { return v < y; });
+    const std::size_t tail = n < kNearBest ? n : kNearBest;
+    std::size_t at_least = 0;
+    for (std::size_t i = n - tail; i < n; ++i) at_least += a[i] >= x ? 1 : 0;
+    if (at_least < tail || tail == n) return n - at_least;
+    return partition_index(a.data(), n - tail, x, [](std::int64_t v, std::int64_t y) { return v < y; });
 }
 
 std::size_t upper_index(std::span<const std::int64_t> a, std::int64_t x) noexcept {
