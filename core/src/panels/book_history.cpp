@@ -7,7 +7,7 @@ bool BookHistory::record(std::int64_t bucket, const OrderBook& book, std::size_t
     if (refused_) return false;
     const SideView bids = book.bids().view();
     const SideView asks = book.asks().view();
-    const std::size_t total = stored_.size() + bids.size() + asks.size();
+    const std::size_t total = charged_ + bids.size() + asks.size() + kCopyCharge;
     if (total > budget_ || total > limit) {
         refused_ = true;
         copies_ = {};
@@ -19,7 +19,10 @@ bool BookHistory::record(std::int64_t bucket, const OrderBook& book, std::size_t
     append(bids);
     const std::size_t middle = stored_.size();
     append(asks);
-    copies_.push_back(Copy{bucket, begin, middle, stored_.size(), bids.flip, asks.flip});
+    copies_.push_back(Copy{bucket, begin, middle, stored_.size()});
+    charged_ = total;
+    bid_flip_ = bids.flip;
+    ask_flip_ = asks.flip;
     return true;
 }
 
@@ -31,13 +34,13 @@ void BookHistory::append(const SideView& side) {
 SideView BookHistory::bids(std::size_t i) const noexcept {
     const Copy& c = copies_[i];
     return {std::span(stored_).subspan(c.begin, c.middle - c.begin), std::span(qty_).subspan(c.begin, c.middle - c.begin),
-            c.bid_flip};
+            bid_flip_};
 }
 
 SideView BookHistory::asks(std::size_t i) const noexcept {
     const Copy& c = copies_[i];
     return {std::span(stored_).subspan(c.middle, c.end - c.middle), std::span(qty_).subspan(c.middle, c.end - c.middle),
-            c.ask_flip};
+            ask_flip_};
 }
 
 }  // namespace ovra

@@ -16,7 +16,7 @@ public:
     explicit BookHistory(std::size_t budget) noexcept : budget_(budget) {}
 
     // Adds a copy of `book` as it stands at the end of bucket `bucket`
-    // (buckets ascending), unless the copies would then hold more than the
+    // (buckets ascending), unless the copies would then count more than the
     // budget or more than `limit` entries. Once one copy is refused the
     // history is released and refuses every later one: it is complete or
     // empty.
@@ -34,14 +34,18 @@ private:
         std::size_t begin;   // first bid entry
         std::size_t middle;  // first ask entry
         std::size_t end;
-        std::int64_t bid_flip;
-        std::int64_t ask_flip;
     };
+    // A copy's own record counts as this many entries against the budget,
+    // so that copies of an empty book are bounded too.
+    static constexpr std::size_t kCopyCharge = 2;
 
     void append(const SideView& side);
 
     std::size_t budget_;
+    std::size_t charged_ = 0;  // entries, plus kCopyCharge per copy
     bool refused_ = false;
+    std::int64_t bid_flip_ = 0;  // the same for every copy of a side
+    std::int64_t ask_flip_ = 0;
     std::vector<Copy> copies_;
     std::vector<std::int64_t> stored_;
     std::vector<double> qty_;
