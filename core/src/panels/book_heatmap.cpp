@@ -7,9 +7,10 @@
 #include <vector>
 
 #include "numeric.h"
-#include "panels/book_history.h"
 #include "panels/order_book.h"
+#include "panels/side_history.h"
 #include "panels/time_grid.h"
+#include "worker_pool.h"
 
 namespace ovra {
 
@@ -20,9 +21,9 @@ constexpr std::string_view kKind = "book_heatmap";
 // Half the largest double: below it the plain midpoint cannot overflow.
 constexpr double kHalfMax = 8.988465674311579e307;
 
-double mid_price(const OrderBook& book) {
-    const double best_bid = total_order_value(book.bids().best_key());
-    const double best_ask = total_order_value(book.asks().best_key());
+double mid_price(const BookSide& bids, const BookSide& asks) {
+    const double best_bid = total_order_value(bids.best_key());
+    const double best_ask = total_order_value(asks.best_key());
     if (std::fabs(best_bid) <= kHalfMax && std::fabs(best_ask) <= kHalfMax) {
         return (best_bid + best_ask) * 0.5;
     }
@@ -61,20 +62,20 @@ Result<TimeGrid, std::string> checked_grid(const OvraPanel::BookHeatmap& panel, 
     return grid;
 }
 
-// Entries the bucket copies may hold in all (16 bytes each): beyond it the
-// events are replayed a second time instead.
-constexpr std::size_t kHistoryBudget = std::size_t{1} << 22;
+// Entries the bucket copies of one side may hold in all (16 bytes each):
+// beyond it the events are replayed a second time instead.
+constexpr std::size_t kHistoryBudget = std::size_t{1} << 21;
 // Copying an entry costs a small fraction of applying a level; copies are
 // kept only while they hold at most this many entries per level applied
-// (plus a small allowance), so that a big book with sparse updates is
-// replayed twice rather than copied bucket after bucket.
+// to the side (plus a small allowance), so that a big book with sparse
+// updates is replayed twice rather than copied bucket after bucket.
 constexpr std::size_t kCopiesPerLevel = 8;
-constexpr std::size_t kCopyAllowance = std::size_t{1} << 16;
+constexpr std::size_t kCopyAllowance = std::size_t{1} << 15;
 
-// Replays the events into `book` bucket by bucket, recording a copy of the
-// book after every bucket that holds events. Leaves the final book in `book`.
-void replay_recording(std::span<const BookEvent> events, const TimeGrid& grid, OrderBook& book,
-                      BookHistory& history) {
+// Replays one side bucket by bucket, recording a copy of it after every
+// bucket that holds events. Leaves the final side in `side`.
+void replay_recording(std::span<const BookEvent> events, const TimeGrid& grid, SideId which, BookSide& side,
+                      SideHistory& history) {
     std::size_t next = 0;
     std::size_t levels = 0;
     while (next < events.size()) {
@@ -83,11 +84,11 @@ void replay_recording(std::span<const BookEvent> events, const TimeGrid& grid, O
         const Int128 end = grid.bucket_end(k);
         const std::size_t before = next;
         while (next < events.size() && events[next].ts < end) {
-            levels += events[next].bids.size() + events[next].asks.size();
+            levels += which == SideId::Bids ? events[next].bids.size() : events[next].asks.size();
             ++next;
         }
-        book.replay(events.subspan(before, next - before));
-        history.record(k, book, levels * kCopiesPerLevel + kCopyAllowance);
+        replay_side(side, which, events.subspan(before, next - before));
+        history.record(k, side, levels * kCopiesPerLevel + kCopyAllowance);
     }
 }
 
@@ -106,15 +107,17 @@ void fill_row(const SideView& bids, const SideView& asks, const std::vector<doub
 
 // Rows from the recorded copies; a bucket without a copy held no events and
 // repeats the row before it (bucket 0 always holds the first event).
-void rows_from_history(const BookHistory& history, const std::vector<double>& tops, PanelData::BookHeatmap& out) {
+// Both histories hold a copy for the same buckets.
+void rows_from_history(const SideHistory& bids, const SideHistory& asks, const std::vector<double>& tops,
+                       PanelData::BookHeatmap& out) {
     const std::size_t depth = out.price.size();
     std::vector<double> bid_sums(depth);
     std::vector<double> ask_sums(depth);
     std::size_t h = 0;
     for (std::size_t k = 0; k < out.time.size(); ++k) {
         double* row = out.intensity.data() + k * depth;
-        if (h < history.size() && history.bucket(h) == static_cast<std::int64_t>(k)) {
-            fill_row(history.bids(h), history.asks(h), out.price, tops, bid_sums, ask_sums, row);
+        if (h < bids.size() && bids.bucket(h) == static_cast<std::int64_t>(k)) {
+            fill_row(bids.view(h), asks.view(h), out.price, tops, bid_sums, ask_sums, row);
             ++h;
         } else {
             std::copy(row - depth, row, row);
@@ -164,15 +167,21 @@ Result<PanelData::BookHeatmap, std::string> compute_book_heatmap(const OvraPanel
     const TimeGrid grid = checked.value();
 
     // One replay by bucket ends with the final book; the rows need the final
-    // mid first, so they are summed afterwards from copies of the book.
-    OrderBook book;
-    BookHistory history(kHistoryBudget);
-    replay_recording(window.book, grid, book, history);
-    if (book.bids().empty() || book.asks().empty()) return out;
-
+    // mid first, so they are summed afterwards from copies of the book. The
+    // two sides never interact: each is replayed on its own thread when the
+    // pool has a second one.
     const std::size_t n = static_cast<std::size_t>(grid.count);
+    BookSide bids(BookSide::Best::Highest);
+    BookSide asks(BookSide::Best::Lowest);
+    SideHistory bid_history(kHistoryBudget);
+    SideHistory ask_history(kHistoryBudget);
+    WorkerPool::instance().join(
+        [&] { replay_recording(window.book, grid, SideId::Bids, bids, bid_history); },
+        [&] { replay_recording(window.book, grid, SideId::Asks, asks, ask_history); });
+    if (bids.empty() || asks.empty()) return out;
+
     const std::size_t depth = panel.depth_levels;
-    const double centre = bin_edge(mid_price(book), panel.price_bin);
+    const double centre = bin_edge(mid_price(bids, asks), panel.price_bin);
     out.price = price_ladder(centre, panel.price_bin, panel.depth_levels);
     const std::vector<double> tops = band_tops(out.price, panel.price_bin);
     out.row_length = depth;
@@ -180,8 +189,8 @@ Result<PanelData::BookHeatmap, std::string> compute_book_heatmap(const OvraPanel
     for (std::size_t k = 0; k < n; ++k) out.time[k] = grid.bucket_start(static_cast<std::int64_t>(k));
     out.intensity.resize(n * depth);
 
-    if (history.complete()) {
-        rows_from_history(history, tops, out);
+    if (bid_history.complete() && ask_history.complete()) {
+        rows_from_history(bid_history, ask_history, tops, out);
     } else {
         rows_by_replay(window.book, grid, tops, out);
     }

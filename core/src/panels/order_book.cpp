@@ -91,11 +91,28 @@ void OrderBook::apply(const BookEvent& event) {
     for (const BookLevel& level : event.asks) asks_.apply(level.price, level.qty);
 }
 
-void OrderBook::replay(std::span<const BookEvent> events) {
+namespace {
+
+// The events from the last snapshot on: the ones before it cannot change
+// the outcome of a replay.
+std::span<const BookEvent> from_last_snapshot(std::span<const BookEvent> events) noexcept {
     std::size_t first = events.size();
     while (first > 0 && events[first - 1].kind != BookEventKind::Snapshot) --first;
     if (first > 0) --first;  // start at the last snapshot itself
-    for (const BookEvent& event : events.subspan(first)) apply(event);
+    return events.subspan(first);
+}
+
+}  // namespace
+
+void OrderBook::replay(std::span<const BookEvent> events) {
+    for (const BookEvent& event : from_last_snapshot(events)) apply(event);
+}
+
+void replay_side(BookSide& side, SideId which, std::span<const BookEvent> events) {
+    for (const BookEvent& event : from_last_snapshot(events)) {
+        if (event.kind == BookEventKind::Snapshot) side.clear();
+        for (const BookLevel& level : which == SideId::Bids ? event.bids : event.asks) side.apply(level.price, level.qty);
+    }
 }
 
 void add_band_sums(const SideView& side, std::span<const double> lo, std::span<const double> hi,

@@ -63,6 +63,14 @@ private:
     std::vector<double> qty_;
 };
 
+enum class SideId { Bids, Asks };
+
+// What the events do to one side of a book, applied to `side`: a snapshot
+// empties it, then the event's levels for that side follow in list order.
+// The events before the last snapshot are skipped, as in OrderBook::replay.
+// The two sides never interact, so they can be replayed apart.
+void replay_side(BookSide& side, SideId which, std::span<const BookEvent> events);
+
 class OrderBook {
 public:
     using Side = BookSide;

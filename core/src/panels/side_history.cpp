@@ -1,0 +1,32 @@
+// Copies of a book side per changed time bucket, in two flat arrays.
+#include "panels/side_history.h"
+
+namespace ovra {
+
+bool SideHistory::record(std::int64_t bucket, const BookSide& side, std::size_t limit) {
+    if (refused_) return false;
+    const SideView view = side.view();
+    const std::size_t total = charged_ + view.size() + kCopyCharge;
+    if (total > budget_ || total > limit) {
+        refused_ = true;
+        copies_ = {};
+        stored_ = {};
+        qty_ = {};
+        return false;
+    }
+    const std::size_t begin = stored_.size();
+    stored_.insert(stored_.end(), view.stored.begin(), view.stored.end());
+    qty_.insert(qty_.end(), view.qty.begin(), view.qty.end());
+    copies_.push_back(Copy{bucket, begin, stored_.size()});
+    charged_ = total;
+    flip_ = view.flip;
+    return true;
+}
+
+SideView SideHistory::view(std::size_t i) const noexcept {
+    const Copy& c = copies_[i];
+    return {std::span(stored_).subspan(c.begin, c.end - c.begin), std::span(qty_).subspan(c.begin, c.end - c.begin),
+            flip_};
+}
+
+}  // namespace ovra
