@@ -2,6 +2,7 @@
 grid limit and the 64-bit time edges, as frame texts."""
 
 import json
+import random
 
 import pytest
 from hypothesis import given
@@ -241,3 +242,49 @@ def test_big_book_with_sparse_updates():
     times = "[" + ",".join(str(1000 * k) for k in range(12)) + "]"
     text = frame_text(heatmap(1.0, 1000, 3), {"book": events})
     assert text == framed(panel(times, "[-1.0,0.0,1.0]", "[" + rows + "]"))
+
+
+def deep_book_events(seed, levels, updates, removal_share):
+    """A snapshot of `levels` prices per side listed best first, then diffs
+    anywhere in the book, some removing; several buckets of 1000 ms."""
+    rng = random.Random(seed)
+    events = [snap(0, [[float(levels - p), 1.0] for p in range(levels)],
+                   [[float(levels + 1 + p), 2.0] for p in range(levels)])]
+    for u in range(updates):
+        price = float(rng.randrange(2 * levels + 2))
+        qty = 0.0 if rng.random() < removal_share else float(rng.randrange(1, 9))
+        side = [[price, qty]]
+        events.append(diff(1 + u * 4000 // updates, bids=side if price <= levels else [],
+                           asks=side if price > levels else []))
+    return events
+
+
+@pytest.mark.parametrize(
+    "seed, levels, updates, removal_share",
+    [
+        pytest.param(1, 1500, 3000, 0.5, id="updates-anywhere"),
+        pytest.param(2, 1200, 4000, 0.9, id="most-levels-removed"),
+        pytest.param(3, 600, 3000, 0.1, id="levels-added-between"),
+    ],
+)
+def test_deep_book_in_blocks_matches_model(seed, levels, updates, removal_share):
+    events = deep_book_events(seed, levels, updates, removal_share)
+    expected = framed(panel_models.book_heatmap(by_time(events), 100.0, 1000, 24))
+    assert frame_text(heatmap(100.0, 1000, 24), {"book": events}) == expected
+
+
+@pytest.mark.parametrize("levels", [255, 256, 257, 300, 513, 1025])
+@pytest.mark.parametrize("built_best_first", [True, False], ids=["built-best-first", "built-best-last"])
+@pytest.mark.parametrize("touched_best_first", [True, False], ids=["touched-best-first", "touched-best-last"])
+def test_books_around_a_split(levels, built_best_first, touched_best_first):
+    # Every price of the book is touched right after the snapshot that
+    # built it, in one order, and then again in the other.
+    prices = list(range(1, levels + 1))
+    first, second = (list(reversed(prices)), prices) if touched_best_first else (prices, list(reversed(prices)))
+    bids = [[float(p), 1.0] for p in (reversed(prices) if built_best_first else prices)]
+    events = [snap(0, bids, [[float(levels + 1), 1.0]])]
+    events.append(diff(1000, bids=[[float(p), 0.0 if p % 3 == 0 else 2.0] for p in first]))
+    events.append(diff(2000, bids=[[float(p), 4.0 if p % 3 == 0 else 0.0] for p in second]))
+    events.append(diff(3000, bids=[[float(levels), 1.0]]))
+    expected = framed(panel_models.book_heatmap(by_time(events), 50.0, 1000, 24))
+    assert frame_text(heatmap(50.0, 1000, 24), {"book": events}) == expected

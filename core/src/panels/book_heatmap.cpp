@@ -125,6 +125,21 @@ void rows_from_history(const SideHistory& bids, const SideHistory& asks, const s
     }
 }
 
+// A side laid out flat for the band sums, its arrays reused bucket after bucket.
+struct FlatSide {
+    std::vector<std::int64_t> stored;
+    std::vector<double> qty;
+    std::int64_t flip = 0;
+
+    void flatten(const BookSide& side) {
+        stored.clear();
+        qty.clear();
+        side.append_to(stored, qty);
+        flip = side.flip();
+    }
+    SideView view() const noexcept { return {stored, qty, flip}; }
+};
+
 // Rows by a second replay from an empty book, bucket by bucket.
 void rows_by_replay(std::span<const BookEvent> events, const TimeGrid& grid, const std::vector<double>& tops,
                     PanelData::BookHeatmap& out) {
@@ -132,6 +147,8 @@ void rows_by_replay(std::span<const BookEvent> events, const TimeGrid& grid, con
     std::vector<double> bid_sums(depth);
     std::vector<double> ask_sums(depth);
     OrderBook book;
+    FlatSide bids;
+    FlatSide asks;
     std::size_t next = 0;
     for (std::size_t k = 0; k < out.time.size(); ++k) {
         const Int128 end = grid.bucket_end(static_cast<std::int64_t>(k));
@@ -144,7 +161,9 @@ void rows_by_replay(std::span<const BookEvent> events, const TimeGrid& grid, con
             continue;
         }
         book.replay(events.subspan(before, next - before));
-        fill_row(book.bids().view(), book.asks().view(), out.price, tops, bid_sums, ask_sums, row);
+        bids.flatten(book.bids());
+        asks.flatten(book.asks());
+        fill_row(bids.view(), asks.view(), out.price, tops, bid_sums, ask_sums, row);
     }
 }
 

@@ -7,47 +7,6 @@ namespace ovra {
 
 namespace {
 
-// First position in the sorted a[0, n) whose value v has !before(v, x).
-// Branch-free halving: the comparisons of a price search are unpredictable,
-// and a conditional move costs less than a mispredicted jump.
-template <class Before>
-std::size_t partition_index(const std::int64_t* a, std::size_t n, std::int64_t x, Before before) noexcept {
-    if (n == 0) return 0;
-    std::size_t base = 0;
-    while (n > 1) {
-        const std::size_t half = n / 2;
-        // A multiplication, not a conditional: compilers turn the latter
-        // into a jump here.
-        base += static_cast<std::size_t>(before(a[base + half - 1], x)) * half;
-        n -= half;
-    }
-    return base + static_cast<std::size_t>(before(a[base], x));
-}
-
-std::size_t lower_index(std::span<const std::int64_t> a, std::int64_t x) noexcept {
-    return partition_index(a.data(), a.size(), x, [](std::int64_t v, std::int64_t y) { return v < y; });
-}
-
-// Levels at the back of a side looked at before any search: most book
-// updates land within a few levels of the best price, which is stored last.
-constexpr std::size_t kNearBest = 16;
-
-// lower_index for a search that most often ends near the back. Counting the
-// keys >= x among the last kNearBest has no data-dependent jump; only when
-// all of them are >= x does a search of the rest follow.
-std::size_t lower_index_from_back(const std::vector<std::int64_t>& a, std::int64_t x) noexcept {
-    const std::size_t n = a.size();
-    const std::size_t tail = n < kNearBest ? n : kNearBest;
-    std::size_t at_least = 0;
-    for (std::size_t i = n - tail; i < n; ++i) at_least += a[i] >= x ? 1 : 0;
-    if (at_least < tail || tail == n) return n - at_least;
-    return partition_index(a.data(), n - tail, x, [](std::int64_t v, std::int64_t y) { return v < y; });
-}
-
-std::size_t upper_index(std::span<const std::int64_t> a, std::int64_t x) noexcept {
-    return partition_index(a.data(), a.size(), x, [](std::int64_t v, std::int64_t y) { return v <= y; });
-}
-
 // First ascending position whose price is numerically >= x (x not NaN).
 // -0.0 and 0.0 are equal as numbers, so a bound at either zero starts at
 // -0.0; negative NaN patterns sort below every number and are skipped.
@@ -56,31 +15,6 @@ std::size_t seek(const SideView& side, double x) noexcept {
 }
 
 }  // namespace
-
-void BookSide::apply(double price, double qty) {
-    const std::int64_t stored = total_order_key(price) ^ flip_;
-    const std::size_t i = lower_index_from_back(stored_, stored);
-    const bool present = i < stored_.size() && stored_[i] == stored;
-    const auto at = static_cast<std::ptrdiff_t>(i);
-    if (qty == 0.0) {
-        if (present) {
-            stored_.erase(stored_.begin() + at);
-            qty_.erase(qty_.begin() + at);
-        }
-    } else if (present) {
-        qty_[i] = qty;
-    } else {
-        stored_.insert(stored_.begin() + at, stored);
-        qty_.insert(qty_.begin() + at, qty);
-    }
-}
-
-std::size_t SideView::lower_bound(std::int64_t key) const noexcept {
-    if (flip == 0) return lower_index(stored, key);
-    // Stored descending in key: the entries with key >= k are the stored
-    // prefix with ~key <= ~k, which ends the ascending order.
-    return stored.size() - upper_index(stored, ~key);
-}
 
 void OrderBook::apply(const BookEvent& event) {
     if (event.kind == BookEventKind::Snapshot) {

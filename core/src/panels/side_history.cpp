@@ -5,8 +5,7 @@ namespace ovra {
 
 bool SideHistory::record(std::int64_t bucket, const BookSide& side, std::size_t limit) {
     if (refused_) return false;
-    const SideView view = side.view();
-    const std::size_t total = charged_ + view.size() + kCopyCharge;
+    const std::size_t total = charged_ + side.size() + kCopyCharge;
     if (total > budget_ || total > limit) {
         refused_ = true;
         copies_ = {};
@@ -15,11 +14,10 @@ bool SideHistory::record(std::int64_t bucket, const BookSide& side, std::size_t 
         return false;
     }
     const std::size_t begin = stored_.size();
-    stored_.insert(stored_.end(), view.stored.begin(), view.stored.end());
-    qty_.insert(qty_.end(), view.qty.begin(), view.qty.end());
+    side.append_to(stored_, qty_);
     copies_.push_back(Copy{bucket, begin, stored_.size()});
     charged_ = total;
-    flip_ = view.flip;
+    flip_ = side.flip();
     return true;
 }
 
