@@ -288,3 +288,26 @@ def test_books_around_a_split(levels, built_best_first, touched_best_first):
     events.append(diff(3000, bids=[[float(levels), 1.0]]))
     expected = framed(panel_models.book_heatmap(by_time(events), 50.0, 1000, 24))
     assert frame_text(heatmap(50.0, 1000, 24), {"book": events}) == expected
+
+
+@pytest.mark.parametrize(
+    "events, rows",
+    [
+        # Ladder [1.0, 2.0]: best bid 2.0 and best ask 3.0 keep the centre at 2.0.
+        pytest.param([snap(0, [[1.0, 1.0], [1.5, -1.0], [2.0, 1.0]], [[3.0, 1.0]]),
+                      diff(1000, bids=[[1.0, 0.0], [1.5, 0.0]])],
+                     "[[0.0,1.0],[-0.0,1.0]]", id="zero-then-negative-zero"),
+        pytest.param([snap(0, [[1.0, 1.0], [1.5, -1.0], [2.0, 1.0]], [[3.0, 1.0]]),
+                      diff(1000, bids=[[1.0, 0.0], [1.5, 0.0]]), diff(2000, bids=[[1.0, 1.0], [1.5, -1.0]])],
+                     "[[0.0,1.0],[-0.0,1.0],[0.0,1.0]]", id="negative-zero-then-zero"),
+        pytest.param([snap(0, [[1.0, 0.1], [2.0, 0.2]], [[3.0, 1.0]]), diff(3500, asks=[[3.0, 1.0]]),
+                      diff(4000, bids=[[1.0, 0.3]])],
+                     "[[0.1,0.2],[0.1,0.2],[0.1,0.2],[0.1,0.2],[0.3,0.2]]", id="repeated-rows-then-one-cell-changes"),
+        pytest.param([snap(0, [[1.0, 1.7e308], [1.5, 1.7e308], [2.0, 1.0]], [[3.0, 1.0]]), diff(2000, bids=[[2.0, 2.0]])],
+                     "[[null,1.0],[null,1.0],[null,2.0]]", id="null-cell-kept"),
+    ],
+)
+def test_rows_over_buckets(events, rows):
+    text = frame_text(heatmap(1.0, 1000, 2), {"book": events})
+    times = "[" + ",".join(str(1000 * k) for k in range(rows.count("],[") + 1)) + "]"
+    assert text == framed(panel(times, "[1.0,2.0]", rows))
