@@ -52,7 +52,9 @@ std::span<const double> grid_row(std::span<const double> grid, std::size_t row, 
     return grid.subspan(start, std::min(length, grid.size() - start));
 }
 
-bool same_bits(double a, double b) noexcept { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
+bool same_bits(double a, double b) noexcept {
+    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
 
 // Where each cell's text of one intensity row lies in the output.
 struct RowText {

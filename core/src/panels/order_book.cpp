@@ -14,19 +14,6 @@ std::size_t seek(const SideView& side, double x) noexcept {
     return side.lower_bound(total_order_key(x == 0.0 ? -0.0 : x));
 }
 
-}  // namespace
-
-void OrderBook::apply(const BookEvent& event) {
-    if (event.kind == BookEventKind::Snapshot) {
-        bids_.clear();
-        asks_.clear();
-    }
-    for (const BookLevel& level : event.bids) bids_.apply(level.price, level.qty);
-    for (const BookLevel& level : event.asks) asks_.apply(level.price, level.qty);
-}
-
-namespace {
-
 // The events from the last snapshot on: the ones before it cannot change
 // the outcome of a replay.
 std::span<const BookEvent> from_last_snapshot(std::span<const BookEvent> events) noexcept {
@@ -38,6 +25,15 @@ std::span<const BookEvent> from_last_snapshot(std::span<const BookEvent> events)
 
 }  // namespace
 
+void OrderBook::apply(const BookEvent& event) {
+    if (event.kind == BookEventKind::Snapshot) {
+        bids_.clear();
+        asks_.clear();
+    }
+    for (const BookLevel& level : event.bids) bids_.apply(level.price, level.qty);
+    for (const BookLevel& level : event.asks) asks_.apply(level.price, level.qty);
+}
+
 void OrderBook::replay(std::span<const BookEvent> events) {
     for (const BookEvent& event : from_last_snapshot(events)) apply(event);
 }
@@ -45,7 +41,8 @@ void OrderBook::replay(std::span<const BookEvent> events) {
 void replay_side(BookSide& side, SideId which, std::span<const BookEvent> events) {
     for (const BookEvent& event : from_last_snapshot(events)) {
         if (event.kind == BookEventKind::Snapshot) side.clear();
-        for (const BookLevel& level : which == SideId::Bids ? event.bids : event.asks) side.apply(level.price, level.qty);
+        const std::vector<BookLevel>& levels = which == SideId::Bids ? event.bids : event.asks;
+        for (const BookLevel& level : levels) side.apply(level.price, level.qty);
     }
 }
 
