@@ -10,7 +10,6 @@
 #include "panels/order_book.h"
 #include "panels/side_history.h"
 #include "panels/time_grid.h"
-#include "worker_pool.h"
 
 namespace ovra {
 
@@ -187,16 +186,15 @@ Result<PanelData::BookHeatmap, std::string> compute_book_heatmap(const OvraPanel
 
     // One replay by bucket ends with the final book; the rows need the final
     // mid first, so they are summed afterwards from copies of the book. The
-    // two sides never interact: each is replayed on its own thread when the
-    // pool has a second one.
+    // two sides never interact, so each is replayed with its own copies. A
+    // panel is one unit of work: both run here, on the panel's own thread.
     const std::size_t n = static_cast<std::size_t>(grid.count);
     BookSide bids(BookSide::Best::Highest);
     BookSide asks(BookSide::Best::Lowest);
     SideHistory bid_history(kHistoryBudget);
     SideHistory ask_history(kHistoryBudget);
-    WorkerPool::instance().join(
-        [&] { replay_recording(window.book, grid, SideId::Bids, bids, bid_history); },
-        [&] { replay_recording(window.book, grid, SideId::Asks, asks, ask_history); });
+    replay_recording(window.book, grid, SideId::Bids, bids, bid_history);
+    replay_recording(window.book, grid, SideId::Asks, asks, ask_history);
     if (bids.empty() || asks.empty()) return out;
 
     const std::size_t depth = panel.depth_levels;
