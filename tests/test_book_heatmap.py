@@ -2,6 +2,7 @@
 grid limit and the 64-bit time edges, as frame texts."""
 
 import json
+import random
 
 import pytest
 from hypothesis import given
@@ -212,3 +213,101 @@ def test_heatmap_matches_model(events, price_bin, bucket_ms, depth):
         expected = data_error(refused)
     book = [[ts, kind, [list(l) for l in bids], [list(l) for l in asks]] for ts, kind, bids, asks in events]
     assert frame_text(heatmap(price_bin, bucket_ms, depth), {"book": book}) == expected
+
+
+# Deep books on a coarse price grid: updates insert, replace and remove levels
+# at every depth of both sides, and snapshots cut in between.
+grid_prices = st.one_of(st.integers(-24, 24).map(lambda i: i * 0.5), st.sampled_from([0.0, -0.0]))
+grid_quantities = st.one_of(st.sampled_from([0.0, -0.0, 0.0, 1.5]), st.integers(-3, 9).map(float))
+deep_levels = st.lists(st.tuples(grid_prices, grid_quantities), max_size=40)
+deep_events = st.lists(st.tuples(timestamps, st.sampled_from(["snapshot", "diff", "diff", "diff"]), deep_levels,
+                                 deep_levels), max_size=12)
+
+
+@PANEL_SETTINGS
+@given(deep_events, st.sampled_from([0.5, 1.0, 2.5]), st.integers(1, 20), st.integers(1, 30))
+def test_deep_book_matches_model(events, price_bin, bucket_ms, depth):
+    expected = framed(panel_models.book_heatmap(by_time(events), price_bin, bucket_ms, depth))
+    book = [[ts, kind, [list(l) for l in bids], [list(l) for l in asks]] for ts, kind, bids, asks in events]
+    assert frame_text(heatmap(price_bin, bucket_ms, depth), {"book": book}) == expected
+
+
+def test_big_book_with_sparse_updates():
+    # 70000 resting bids and one level changed per bucket: keeping a copy of
+    # the whole book per bucket costs more than replaying the events again.
+    far_bids = [[float(-p), 1.0] for p in range(70000, 1, -1)]
+    events = [snap(0, far_bids + [[-1.0, 1.0]], [[1.0, 1.0]])]
+    events += [diff(1000 * k, bids=[[-1.0, float(k)]]) for k in range(1, 12)]
+    rows = ",".join("[%s.0,-0.0,1.0]" % max(k, 1) for k in range(12))
+    times = "[" + ",".join(str(1000 * k) for k in range(12)) + "]"
+    text = frame_text(heatmap(1.0, 1000, 3), {"book": events})
+    assert text == framed(panel(times, "[-1.0,0.0,1.0]", "[" + rows + "]"))
+
+
+def deep_book_events(seed, levels, updates, removal_share):
+    """A snapshot of `levels` prices per side listed best first, then diffs
+    anywhere in the book, some removing; several buckets of 1000 ms."""
+    rng = random.Random(seed)
+    events = [snap(0, [[float(levels - p), 1.0] for p in range(levels)],
+                   [[float(levels + 1 + p), 2.0] for p in range(levels)])]
+    for u in range(updates):
+        price = float(rng.randrange(2 * levels + 2))
+        qty = 0.0 if rng.random() < removal_share else float(rng.randrange(1, 9))
+        side = [[price, qty]]
+        events.append(diff(1 + u * 4000 // updates, bids=side if price <= levels else [],
+                           asks=side if price > levels else []))
+    return events
+
+
+@pytest.mark.parametrize(
+    "seed, levels, updates, removal_share",
+    [
+        pytest.param(1, 1500, 3000, 0.5, id="updates-anywhere"),
+        pytest.param(2, 1200, 4000, 0.9, id="most-levels-removed"),
+        pytest.param(3, 600, 3000, 0.1, id="levels-added-between"),
+    ],
+)
+def test_deep_book_in_blocks_matches_model(seed, levels, updates, removal_share):
+    events = deep_book_events(seed, levels, updates, removal_share)
+    expected = framed(panel_models.book_heatmap(by_time(events), 100.0, 1000, 24))
+    assert frame_text(heatmap(100.0, 1000, 24), {"book": events}) == expected
+
+
+@pytest.mark.parametrize("levels", [255, 256, 257, 300, 513, 1025])
+@pytest.mark.parametrize("built_best_first", [True, False], ids=["built-best-first", "built-best-last"])
+@pytest.mark.parametrize("touched_best_first", [True, False], ids=["touched-best-first", "touched-best-last"])
+def test_books_around_a_split(levels, built_best_first, touched_best_first):
+    # Every price of the book is touched right after the snapshot that
+    # built it, in one order, and then again in the other.
+    prices = list(range(1, levels + 1))
+    first, second = (list(reversed(prices)), prices) if touched_best_first else (prices, list(reversed(prices)))
+    bids = [[float(p), 1.0] for p in (reversed(prices) if built_best_first else prices)]
+    events = [snap(0, bids, [[float(levels + 1), 1.0]])]
+    events.append(diff(1000, bids=[[float(p), 0.0 if p % 3 == 0 else 2.0] for p in first]))
+    events.append(diff(2000, bids=[[float(p), 4.0 if p % 3 == 0 else 0.0] for p in second]))
+    events.append(diff(3000, bids=[[float(levels), 1.0]]))
+    expected = framed(panel_models.book_heatmap(by_time(events), 50.0, 1000, 24))
+    assert frame_text(heatmap(50.0, 1000, 24), {"book": events}) == expected
+
+
+@pytest.mark.parametrize(
+    "events, rows",
+    [
+        # Ladder [1.0, 2.0]: best bid 2.0 and best ask 3.0 keep the centre at 2.0.
+        pytest.param([snap(0, [[1.0, 1.0], [1.5, -1.0], [2.0, 1.0]], [[3.0, 1.0]]),
+                      diff(1000, bids=[[1.0, 0.0], [1.5, 0.0]])],
+                     "[[0.0,1.0],[-0.0,1.0]]", id="zero-then-negative-zero"),
+        pytest.param([snap(0, [[1.0, 1.0], [1.5, -1.0], [2.0, 1.0]], [[3.0, 1.0]]),
+                      diff(1000, bids=[[1.0, 0.0], [1.5, 0.0]]), diff(2000, bids=[[1.0, 1.0], [1.5, -1.0]])],
+                     "[[0.0,1.0],[-0.0,1.0],[0.0,1.0]]", id="negative-zero-then-zero"),
+        pytest.param([snap(0, [[1.0, 0.1], [2.0, 0.2]], [[3.0, 1.0]]), diff(3500, asks=[[3.0, 1.0]]),
+                      diff(4000, bids=[[1.0, 0.3]])],
+                     "[[0.1,0.2],[0.1,0.2],[0.1,0.2],[0.1,0.2],[0.3,0.2]]", id="repeated-rows-then-one-cell-changes"),
+        pytest.param([snap(0, [[1.0, 1.7e308], [1.5, 1.7e308], [2.0, 1.0]], [[3.0, 1.0]]), diff(2000, bids=[[2.0, 2.0]])],
+                     "[[null,1.0],[null,1.0],[null,2.0]]", id="null-cell-kept"),
+    ],
+)
+def test_rows_over_buckets(events, rows):
+    text = frame_text(heatmap(1.0, 1000, 2), {"book": events})
+    times = "[" + ",".join(str(1000 * k) for k in range(rows.count("],[") + 1)) + "]"
+    assert text == framed(panel(times, "[1.0,2.0]", rows))

@@ -27,9 +27,8 @@ Result<std::string> run_load(HandleState& state, const Value& command) {
     if (member == nullptr) return error(ErrorKind::BadSpec, "load requires 'dataset'");
     auto converted = dataset_from_json_value(*member);
     if (!converted) return error(ErrorKind::Parse, std::move(converted).error());
-    Dataset dataset = std::move(converted).value();
-    sort_dataset(dataset);
-    const std::uint64_t count = dataset.record_count();
+    StoredDataset dataset(std::move(converted).value());
+    const std::uint64_t count = dataset.records().record_count();
     state.dataset = std::move(dataset);
     return loaded_response(count);
 }
@@ -56,12 +55,13 @@ std::optional<std::int64_t> integer_ts(const Value* ts) {
 
 Result<std::string> run_frame(const HandleState& state, std::optional<std::int64_t> requested_cursor) {
     if (!state.spec) return error(ErrorKind::BadSpec, "no spec set");
-    const auto bounds = dataset_bounds(state.dataset);
+    const auto& bounds = state.dataset.bounds();
     if (!bounds) return error(ErrorKind::Data, "no dataset");
     const std::int64_t cursor = requested_cursor ? *requested_cursor
                                 : state.spec->to_ts ? *state.spec->to_ts
                                                     : bounds->to_ts;
-    auto frame = compute_frame(state.dataset, *state.spec, cursor);
+    // The stored dataset was sorted on the way in.
+    auto frame = compute_frame(state.dataset.records(), *state.spec, cursor, SeriesOrder::Sorted);
     if (!frame) return fail(std::move(frame).error());
     return frame_to_json(frame.value());
 }
@@ -76,12 +76,12 @@ Result<std::string> run_command(HandleState& state, const Value& command, std::s
     }
     if (name == "frame") return run_frame(state, std::nullopt);
     if (name == "bounds") {
-        const auto bounds = dataset_bounds(state.dataset);
+        const auto& bounds = state.dataset.bounds();
         if (!bounds) return error(ErrorKind::Data, "no dataset");
         return bounds_response(*bounds);
     }
     if (name == "reset") {
-        state.dataset = Dataset{};
+        state.dataset = StoredDataset{};
         return ok_response();
     }
     if (name == "version") return version_response();

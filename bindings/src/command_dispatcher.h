@@ -7,14 +7,14 @@
 #include <string>
 #include <string_view>
 
-#include "dataset.h"
 #include "spec.h"
+#include "stored_dataset.h"
 
 namespace ovra {
 
 struct HandleState {
     std::optional<OvraSpec> spec;
-    Dataset dataset;
+    StoredDataset dataset;
 };
 
 std::string dispatch_command(HandleState& state, std::string_view command_text);

@@ -94,10 +94,10 @@ Result<std::vector<PanelData>> evaluate_panels(std::span<const OvraPanel> panels
 
 }  // namespace
 
-Result<Frame> compute_frame(const Dataset& dataset, const OvraSpec& spec, std::int64_t cursor) {
+Result<Frame> compute_frame(const Dataset& dataset, const OvraSpec& spec, std::int64_t cursor, SeriesOrder order) {
     if (auto valid = validate_spec(spec); !valid) return fail(std::move(valid).error());
     const std::int64_t upper = (spec.to_ts && *spec.to_ts < cursor) ? *spec.to_ts : cursor;
-    const SelectedWindow window = select_window(dataset, spec.from_ts, upper);
+    const SelectedWindow window = select_window(dataset, spec.from_ts, upper, order);
     auto panels = evaluate_panels(spec.panels, window.view());
     if (!panels) return fail(std::move(panels).error());
     Frame frame;

@@ -6,11 +6,16 @@
 
 #include "dataset.h"
 #include "frame.h"
+#include "frame_window.h"
 #include "result.h"
 #include "spec.h"
 
 namespace ovra {
 
-Result<Frame> compute_frame(const Dataset& dataset, const OvraSpec& spec, std::int64_t cursor);
+// `order`: SeriesOrder::Sorted only when the caller knows every series of
+// the dataset is in ts order (sort_dataset ran on it); the window is then
+// cut without checking the order again.
+Result<Frame> compute_frame(const Dataset& dataset, const OvraSpec& spec, std::int64_t cursor,
+                            SeriesOrder order = SeriesOrder::Unknown);
 
 }  // namespace ovra

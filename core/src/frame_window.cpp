@@ -46,25 +46,26 @@ std::span<const Record> sorted_copy(const std::vector<Record>& records, const Bo
 }
 
 template <class Record>
-std::span<const Record> select_series(const std::vector<Record>& records, const Bounds& bounds,
+std::span<const Record> select_series(const std::vector<Record>& records, const Bounds& bounds, SeriesOrder order,
                                       std::vector<Record>& copy) {
-    if (ts_ordered(records)) return ordered_run(records, bounds);
+    if (order == SeriesOrder::Sorted || ts_ordered(records)) return ordered_run(records, bounds);
     return sorted_copy(records, bounds, copy);
 }
 
 }  // namespace
 
-SelectedWindow select_window(const Dataset& dataset, std::optional<std::int64_t> from_ts, std::int64_t upper) {
+SelectedWindow select_window(const Dataset& dataset, std::optional<std::int64_t> from_ts, std::int64_t upper,
+                             SeriesOrder order) {
     const Bounds bounds{from_ts, upper};
     SelectedWindow window;
     Dataset& copies = window.copies_;
     FrameWindow& view = window.view_;
-    view.candles = select_series(dataset.candles, bounds, copies.candles);
-    view.trades = select_series(dataset.trades, bounds, copies.trades);
-    view.book = select_series(dataset.book, bounds, copies.book);
-    view.funding = select_series(dataset.funding, bounds, copies.funding);
-    view.oi = select_series(dataset.oi, bounds, copies.oi);
-    view.liquidations = select_series(dataset.liquidations, bounds, copies.liquidations);
+    view.candles = select_series(dataset.candles, bounds, order, copies.candles);
+    view.trades = select_series(dataset.trades, bounds, order, copies.trades);
+    view.book = select_series(dataset.book, bounds, order, copies.book);
+    view.funding = select_series(dataset.funding, bounds, order, copies.funding);
+    view.oi = select_series(dataset.oi, bounds, order, copies.oi);
+    view.liquidations = select_series(dataset.liquidations, bounds, order, copies.liquidations);
     return window;
 }
 

@@ -12,6 +12,12 @@
 
 namespace ovra {
 
+// What the caller knows of the order of a dataset's series.
+enum class SeriesOrder {
+    Unknown,  // each series is checked, and copied and sorted if out of order
+    Sorted,   // every series is in ts order (sort_dataset ran); not checked
+};
+
 struct FrameWindow {
     std::span<const Candle> candles;
     std::span<const Trade> trades;
@@ -37,7 +43,7 @@ public:
     const FrameWindow& view() const noexcept { return view_; }
 
 private:
-    friend SelectedWindow select_window(const Dataset&, std::optional<std::int64_t>, std::int64_t);
+    friend SelectedWindow select_window(const Dataset&, std::optional<std::int64_t>, std::int64_t, SeriesOrder);
 
     FrameWindow view_;
     Dataset copies_;  // only the out-of-order series are filled
@@ -46,6 +52,7 @@ private:
 // Every record with from_ts <= ts <= upper (from_ts only when set), each
 // series in ts order, records of equal ts in stored order. The dataset must
 // outlive the returned window and stay unchanged while it is used.
-SelectedWindow select_window(const Dataset& dataset, std::optional<std::int64_t> from_ts, std::int64_t upper);
+SelectedWindow select_window(const Dataset& dataset, std::optional<std::int64_t> from_ts, std::int64_t upper,
+                             SeriesOrder order = SeriesOrder::Unknown);
 
 }  // namespace ovra

@@ -3,7 +3,11 @@
 #include "frame_writer.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <span>
+#include <string>
+#include <vector>
 
 #include "json/json_writer.h"
 
@@ -48,6 +52,77 @@ std::span<const double> grid_row(std::span<const double> grid, std::size_t row, 
     return grid.subspan(start, std::min(length, grid.size() - start));
 }
 
+bool same_bits(double a, double b) noexcept {
+    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
+
+// Where each cell's text of one intensity row lies in the output.
+struct RowText {
+    std::size_t begin = 0;  // the row's '['
+    std::size_t end = 0;    // past its ']'
+    std::vector<std::size_t> cell_begin;
+    std::vector<std::size_t> cell_end;
+};
+
+// Appends out[begin, begin + n) to out; the copy never reads freed memory,
+// as the room is made before the source is taken.
+void append_own(std::string& out, std::size_t begin, std::size_t n) {
+    out.reserve(out.size() + n);
+    out.append(out.data() + begin, n);
+}
+
+// One intensity row. The text of a float depends on its bits only, so a
+// cell equal in bits to the cell above is copied from the row before rather
+// than formatted again (a level's quantity often stays put for many
+// buckets), and a row equal to the one above is copied whole (a bucket
+// without book events repeats its row).
+void write_row(std::string& out, JsonWriter& w, std::span<const double> row, std::span<const double> above,
+               const RowText& above_text, RowText& text) {
+    text.cell_begin.resize(row.size());
+    text.cell_end.resize(row.size());
+    text.begin = out.size();
+    if (!row.empty() && row.size() == above.size() &&
+        std::equal(row.begin(), row.end(), above.begin(), same_bits)) {
+        append_own(out, above_text.begin, above_text.end - above_text.begin);
+        const std::size_t shift = text.begin - above_text.begin;
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            text.cell_begin[i] = above_text.cell_begin[i] + shift;
+            text.cell_end[i] = above_text.cell_end[i] + shift;
+        }
+        text.end = out.size();
+        return;
+    }
+    out.push_back('[');
+    for (std::size_t i = 0; i < row.size(); ++i) {
+        if (i) out.push_back(',');
+        text.cell_begin[i] = out.size();
+        if (i < above.size() && same_bits(row[i], above[i])) {
+            append_own(out, above_text.cell_begin[i], above_text.cell_end[i] - above_text.cell_begin[i]);
+        } else {
+            w.f64(row[i]);
+        }
+        text.cell_end[i] = out.size();
+    }
+    out.push_back(']');
+    text.end = out.size();
+}
+
+void write_intensity(JsonWriter& w, std::span<const double> grid, std::size_t rows, std::size_t length) {
+    std::string& out = w.text();
+    RowText above_text;
+    RowText text;
+    std::span<const double> above;
+    out.push_back('[');
+    for (std::size_t r = 0; r < rows; ++r) {
+        if (r) out.push_back(',');
+        const std::span<const double> row = grid_row(grid, r, length);
+        write_row(out, w, row, above, above_text, text);
+        above = row;
+        std::swap(above_text, text);
+    }
+    out.push_back(']');
+}
+
 struct PanelWriter {
     JsonWriter& w;
 
@@ -65,13 +140,9 @@ struct PanelWriter {
         write_ints(w, p.time);
         w.raw(",\"price\":");
         write_floats(w, p.price);
-        w.raw(",\"intensity\":[");
-        const std::span<const double> grid(p.intensity);
-        for (std::size_t row = 0; row < p.time.size(); ++row) {
-            if (row) w.raw(',');
-            write_floats(w, grid_row(grid, row, p.row_length));
-        }
-        w.raw("]}");
+        w.raw(",\"intensity\":");
+        write_intensity(w, p.intensity, p.time.size(), p.row_length);
+        w.raw('}');
     }
     void operator()(const PanelData::LiquidationMap& p) const {
         w.raw("{\"kind\":\"liquidation_map\",\"events\":[");

@@ -1,25 +1,25 @@
-// A replayed order book: bids and asks, each an ordered map from price to
-// quantity keyed by the IEEE total order, so -0.0 and 0.0 are separate
-// prices and every NaN pattern has its own place.
+// A replayed order book: bids and asks, each a side keyed by the IEEE total
+// order of the price, and the band sums over a side.
 #pragma once
 
-#include <cstdint>
-#include <map>
-#include <memory_resource>
 #include <span>
 
 #include "dataset.h"
+#include "panels/book_side.h"
 
 namespace ovra {
 
+enum class SideId { Bids, Asks };
+
+// What the events do to one side of a book, applied to `side`: a snapshot
+// empties it, then the event's levels for that side follow in list order.
+// The events before the last snapshot are skipped, as in OrderBook::replay.
+// The two sides never interact, so they can be replayed apart.
+void replay_side(BookSide& side, SideId which, std::span<const BookEvent> events);
+
 class OrderBook {
 public:
-    // Key: total_order_key(price); value: quantity.
-    using Side = std::pmr::map<std::int64_t, double>;
-
-    OrderBook() : bids_(&nodes_), asks_(&nodes_) {}
-    OrderBook(const OrderBook&) = delete;
-    OrderBook& operator=(const OrderBook&) = delete;
+    using Side = BookSide;
 
     // A snapshot first empties both sides; then bids, then asks, level by
     // level: a zero quantity removes the price, any other replaces it.
@@ -33,18 +33,15 @@ public:
     const Side& asks() const noexcept { return asks_; }
 
 private:
-    // Nodes of both sides come from one pool: a replay inserts and removes
-    // levels millions of times, and a snapshot frees whole sides at once.
-    std::pmr::unsynchronized_pool_resource nodes_;
-    Side bids_;
-    Side asks_;
+    Side bids_{BookSide::Best::Highest};
+    Side asks_{BookSide::Best::Lowest};
 };
 
 // For every band [lo[l], hi[l]) adds to out[l] the quantities of the side's
 // entries with lo <= price < hi, in ascending price order, starting from the
 // value already in out[l]. A NaN price lies in no band. Equal in every bit
 // to testing every entry against every band.
-void add_band_sums(const OrderBook::Side& side, std::span<const double> lo, std::span<const double> hi,
+void add_band_sums(const SideView& side, std::span<const double> lo, std::span<const double> hi,
                    std::span<double> out);
 
 }  // namespace ovra

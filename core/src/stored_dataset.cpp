@@ -1,0 +1,13 @@
+// A handle's dataset: sorted and measured once, when it is stored.
+#include "stored_dataset.h"
+
+#include <utility>
+
+namespace ovra {
+
+StoredDataset::StoredDataset(Dataset dataset) : records_(std::move(dataset)) {
+    sort_dataset(records_);
+    bounds_ = dataset_bounds(records_);
+}
+
+}  // namespace ovra
