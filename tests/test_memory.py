@@ -40,12 +40,12 @@ def test_thousand_cycles_keep_resident_memory_flat():
     first = {}
 
     def cycle(i):
-        assert handle.command(texts["load"]) == loaded_text(dataset)
         spec = "spec_a" if i % 2 else "spec_b"
+        assert handle.command(texts[spec]) == OK
+        assert handle.command(texts["load"]) == loaded_text(dataset)
         frame = handle.command(texts["frame"]), handle.command(texts["frame_at"])
         assert first.setdefault(spec, frame) == frame
         assert handle.command(texts["reset"]) == OK
-        assert handle.command(texts[spec]) == OK
 
     for i in range(100):  # allocator pools and the worker pool settle
         cycle(i)
