@@ -143,14 +143,12 @@ def test_many_grids_within_the_panel_limit_fail_cleanly_when_memory_runs_out():
 
 
 @pytest.mark.memory_accounting
-@pytest.mark.xfail(strict=True, reason="grids are limited per panel only: a 2 KB spec of many heatmaps "
-                   "makes one frame ask for gigabytes (known fault, reported)")
 def test_grids_of_one_frame_are_limited_together():
-    # Today this frame ends in MemoryError under the cap and, without a cap,
-    # in the kernel's out-of-memory killer; it should be refused up front.
+    # Once a frame ended here in MemoryError under the cap, and without a cap
+    # in the kernel's out-of-memory killer; now it is refused up front.
     report = run_capped(768, "grids")
     assert report["outcome"] == "response"
-    assert report["response"].startswith('{"ok":false,"error":"data: ')
+    assert report["response"].startswith('{"ok":false,"error":"data: frame grids too large: ')
 
 
 @pytest.mark.slow

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "frame_budget.h"
 #include "frame_window.h"
 #include "panels/book_heatmap.h"
 #include "panels/footprint.h"
@@ -98,6 +99,7 @@ Result<Frame> compute_frame(const Dataset& dataset, const OvraSpec& spec, std::i
     if (auto valid = validate_spec(spec); !valid) return fail(std::move(valid).error());
     const std::int64_t upper = (spec.to_ts && *spec.to_ts < cursor) ? *spec.to_ts : cursor;
     const SelectedWindow window = select_window(dataset, spec.from_ts, upper, order);
+    if (auto budget = check_frame_budget(spec.panels, window.view()); !budget) return fail(std::move(budget).error());
     auto panels = evaluate_panels(spec.panels, window.view());
     if (!panels) return fail(std::move(panels).error());
     Frame frame;

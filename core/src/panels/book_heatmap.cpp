@@ -168,6 +168,19 @@ void rows_by_replay(std::span<const BookEvent> events, const TimeGrid& grid, con
 
 }  // namespace
 
+GridPlan plan_book_heatmap_grid(const OvraPanel::BookHeatmap& panel, const FrameWindow& window) {
+    if (window.book.empty()) return {};
+    auto checked = checked_grid(panel, window);
+    if (!checked) return GridPlan{0, true};
+    return GridPlan{checked.value().count * panel.depth_levels, false};
+}
+
+bool final_book_one_sided(const FrameWindow& window) {
+    OrderBook final_book;
+    final_book.replay(window.book);
+    return final_book.bids().empty() || final_book.asks().empty();
+}
+
 Result<PanelData::BookHeatmap, std::string> compute_book_heatmap(const OvraPanel::BookHeatmap& panel,
                                                                 const FrameWindow& window) {
     PanelData::BookHeatmap out;
@@ -177,9 +190,7 @@ Result<PanelData::BookHeatmap, std::string> compute_book_heatmap(const OvraPanel
     if (!checked) {
         // A book that ends with an empty side gives the empty form even when
         // its grid could not be held.
-        OrderBook final_book;
-        final_book.replay(window.book);
-        if (final_book.bids().empty() || final_book.asks().empty()) return out;
+        if (final_book_one_sided(window)) return out;
         return fail(std::move(checked).error());
     }
     const TimeGrid grid = checked.value();

@@ -3,6 +3,7 @@
 #include "panels/funding_oi_divergence.h"
 
 #include <algorithm>
+#include <optional>
 #include <span>
 
 #include "numeric.h"
@@ -35,18 +36,18 @@ void widen_span(const Series& series, bool& any, std::int64_t& lo, std::int64_t&
     any = true;
 }
 
-}  // namespace
 
-Result<PanelData::FundingOiDivergence, std::string> compute_funding_oi_divergence(
-    const OvraPanel::FundingOiDivergence& panel, const FrameWindow& window) {
-    PanelData::FundingOiDivergence out;
+// The grid over the span of the three series: absent when all are empty,
+// refused when it starts before the 64-bit range or is too large to hold.
+Result<std::optional<TimeGrid>, std::string> checked_grid(const OvraPanel::FundingOiDivergence& panel,
+                                                         const FrameWindow& window) {
     bool any = false;
     std::int64_t lo = 0;
     std::int64_t hi = 0;
     widen_span(window.funding, any, lo, hi);
     widen_span(window.oi, any, lo, hi);
     widen_span(window.candles, any, lo, hi);
-    if (!any) return out;
+    if (!any) return std::optional<TimeGrid>();
 
     auto checked = floor_time_grid(kKind, lo, hi, panel.bucket_ms);
     if (!checked) return fail(std::move(checked).error());
@@ -58,6 +59,24 @@ Result<PanelData::FundingOiDivergence, std::string> compute_funding_oi_divergenc
         message += " buckets";
         return fail(std::move(message));
     }
+    return std::optional<TimeGrid>(grid);
+}
+
+}  // namespace
+
+GridPlan plan_funding_oi_divergence_grid(const OvraPanel::FundingOiDivergence& panel, const FrameWindow& window) {
+    auto checked = checked_grid(panel, window);
+    if (!checked) return GridPlan{0, true};
+    return GridPlan{checked.value() ? checked.value()->count : 0, false};
+}
+
+Result<PanelData::FundingOiDivergence, std::string> compute_funding_oi_divergence(
+    const OvraPanel::FundingOiDivergence& panel, const FrameWindow& window) {
+    PanelData::FundingOiDivergence out;
+    auto checked = checked_grid(panel, window);
+    if (!checked) return fail(std::move(checked).error());
+    if (!checked.value()) return out;
+    const TimeGrid grid = *checked.value();
 
     const std::size_t n = static_cast<std::size_t>(grid.count);
     out.time.resize(n);

@@ -5,6 +5,7 @@
 
 #include "frame.h"
 #include "frame_window.h"
+#include "panels/time_grid.h"
 #include "result.h"
 #include "spec.h"
 
@@ -14,5 +15,8 @@ namespace ovra {
 // without the "data: " prefix.
 Result<PanelData::FundingOiDivergence, std::string> compute_funding_oi_divergence(
     const OvraPanel::FundingOiDivergence& panel, const FrameWindow& window);
+
+// The grid this panel would allocate for the window, without allocating it.
+GridPlan plan_funding_oi_divergence_grid(const OvraPanel::FundingOiDivergence& panel, const FrameWindow& window);
 
 }  // namespace ovra

@@ -34,6 +34,14 @@ struct TimeGrid {
     }
 };
 
+// What a grid panel will allocate for one window, known before it runs:
+// `cells` (heatmap cells, or funding / open-interest buckets), or `refused`
+// when the panel refuses its grid on its own (too large, or out of range).
+struct GridPlan {
+    Int128 cells = 0;
+    bool refused = false;
+};
+
 // Buckets of width step from floor(first_ts / step) * step through the bucket
 // holding last_ts (first_ts <= last_ts, step >= 1). Fails, naming the panel
 // kind, when the first bucket would start before the 64-bit range.

@@ -1,0 +1,24 @@
+// The grids of all panels of one frame together: a frame whose grids would
+// need more than a fixed number of cells in all is refused before any panel
+// allocates, so that a short spec cannot ask for gigabytes.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "frame_window.h"
+#include "result.h"
+#include "spec.h"
+
+namespace ovra {
+
+// Heatmap cells plus funding / open-interest buckets over all panels of a
+// frame (about 320 MB of grid, plus the frame text written from it).
+inline constexpr std::int64_t kMaxFrameGridCells = 40'000'000;
+
+// Ok, or a Data error "frame grids too large: N cells across panels", N the
+// running total at the first panel (in spec order) that goes over. A panel
+// that refuses its own grid stops the count: its own error comes first.
+Result<Ok> check_frame_budget(std::span<const OvraPanel> panels, const FrameWindow& window);
+
+}  // namespace ovra
