@@ -74,23 +74,21 @@ private:
     bool wrong_type(int c, std::string_view what) {
         Value unexpected;
         if (!scanner_.read_unexpected(c, unexpected)) return false;
-        conversion_error(msg::invalid_type(unexpected, what));
+        return placed_error(msg::invalid_type(unexpected, what));
+    }
+    // A conversion error of the value just read, placed where the reader stands.
+    bool placed_error(std::string message) {
+        conversion_error(std::move(message));
         scanner_.fix_position();
         return false;
     }
-    // Closes a container whatever happened inside it, then places a pending
-    // conversion error there.
-    bool close_seq(bool ok) {
-        const bool closed = scanner_.end_seq();
+    // Closes a container whatever happened inside it (the bracket is looked
+    // for first), then places a pending conversion error there.
+    bool close_seq(bool ok) { return closed(scanner_.end_seq() && ok); }
+    bool close_map(bool ok) { return closed(scanner_.end_map() && ok); }
+    bool closed(bool ok) {
         scanner_.leave_container();
-        if (ok && closed) return true;
-        scanner_.fix_position();
-        return false;
-    }
-    bool close_map(bool ok) {
-        const bool closed = scanner_.end_map();
-        scanner_.leave_container();
-        if (ok && closed) return true;
+        if (ok) return true;
         scanner_.fix_position();
         return false;
     }
@@ -199,11 +197,7 @@ bool SpecTextReader::read_optional_i64(std::optional<std::int64_t>& out) {
     Value number;
     if (!scanner_.read_unexpected(c, number)) return false;
     auto converted = msg::read_i64(number);
-    if (!converted) {
-        conversion_error(std::move(converted).error());
-        scanner_.fix_position();
-        return false;
-    }
+    if (!converted) return placed_error(std::move(converted).error());
     out = converted.value();
     return true;
 }
@@ -293,11 +287,7 @@ bool SpecTextReader::read_panel_kind(std::size_t& variant) {
     Value word;
     if (!scanner_.read_unexpected(c, word)) return false;
     auto kind = msg::panel_kind(word);
-    if (!kind) {
-        conversion_error(std::move(kind).error());
-        scanner_.fix_position();
-        return false;
-    }
+    if (!kind) return placed_error(std::move(kind).error());
     variant = kind.value();
     return true;
 }
