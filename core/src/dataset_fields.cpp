@@ -72,13 +72,11 @@ ReadResult read_enum_as(const json::Value& value, const EnumWords& words, Enum f
 ReadResult read_level(const json::Value& value, BookLevel& out) {
     if (value.kind() != json::Kind::Array) return fail(json::invalid_type(value, "an array of length 2"));
     const auto items = value.as_array();
-    if (items.empty()) return fail(std::string("invalid length 0, expected an array of length 2"));
+    if (items.empty()) return fail(json::invalid_length(0, "an array of length 2"));
     if (auto price = read_f64(items[0], out.price); !price) return price;
-    if (items.size() == 1) return fail(std::string("invalid length 1, expected an array of length 2"));
+    if (items.size() == 1) return fail(json::invalid_length(1, "an array of length 2"));
     if (auto qty = read_f64(items[1], out.qty); !qty) return qty;
-    if (items.size() > 2) {
-        return fail("invalid length " + std::to_string(items.size()) + ", expected fewer elements in array");
-    }
+    if (items.size() > 2) return fail(json::too_many_elements(items.size()));
     return Ok{};
 }
 

@@ -63,7 +63,7 @@ ReadResult read_array_form(std::span<const json::Value> items, Dataset& out) {
         if (auto series = read_series_at(i, items[i], out); !series) return series;
     }
     if (items.size() > kSeriesNames.size()) {
-        return fail("invalid length " + std::to_string(items.size()) + ", expected fewer elements in array");
+        return fail(json::too_many_elements(items.size()));
     }
     return Ok{};
 }

@@ -102,12 +102,6 @@ struct RecordShape<LiquidationEvent> {
     }
 };
 
-[[gnu::cold]] ReadResult length_error(std::size_t length, std::string_view expected) {
-    std::string message = "invalid length " + std::to_string(length) + ", expected ";
-    message += expected;
-    return fail(std::move(message));
-}
-
 // Fields by position. Surplus elements are found only after every field has
 // been read, so a wrong field among the first ones is reported before them.
 template <class Record>
@@ -118,8 +112,8 @@ ReadResult read_array_form(std::span<const json::Value> items, Record& out) {
     for (std::size_t i = 0; i < given; ++i) {
         if (auto field = Shape::read_field(i, items[i], out); !field) return field;
     }
-    if (items.size() < field_count) return length_error(items.size(), Shape::length_text);
-    if (items.size() > field_count) return length_error(items.size(), "fewer elements in array");
+    if (items.size() < field_count) return fail(json::invalid_length(items.size(), Shape::length_text));
+    if (items.size() > field_count) return fail(json::too_many_elements(items.size()));
     return Ok{};
 }
 
@@ -139,12 +133,7 @@ ReadResult read_object_form(std::span<const json::Member> members, Record& out) 
         }
     }
     for (std::size_t i = 0; i < Shape::fields.size(); ++i) {
-        if ((seen & (std::uint32_t{1} << i)) == 0) {
-            std::string message = "missing field `";
-            message += Shape::fields[i];
-            message += '`';
-            return fail(std::move(message));
-        }
+        if ((seen & (std::uint32_t{1} << i)) == 0) return fail(json::missing_field(Shape::fields[i]));
     }
     return Ok{};
 }

@@ -12,21 +12,13 @@ namespace ovra::spec_messages {
 using json::Kind;
 using json::Value;
 
-std::string spec_too_short(std::size_t n) {
-    return "invalid length " + std::to_string(n) + ", expected struct OvraSpec with 5 elements";
-}
+std::string spec_too_short(std::size_t n) { return json::invalid_length(n, "struct OvraSpec with 5 elements"); }
 
-std::string spec_too_long(std::size_t n) {
-    return "invalid length " + std::to_string(n) + ", expected fewer elements in array";
-}
+std::string spec_too_long(std::size_t n) { return json::too_many_elements(n); }
 
 std::string panel_too_long(std::size_t n, std::size_t m) {
-    std::string out = "invalid length " + std::to_string(n) + ", expected " + std::to_string(m);
-    out += m == 1 ? " element in sequence" : " elements in sequence";
-    return out;
+    return json::invalid_length(n, std::to_string(m) + (m == 1 ? " element in sequence" : " elements in sequence"));
 }
-
-std::string missing_field(std::string_view name) { return "missing field `" + std::string(name) + "`"; }
 
 std::string duplicate_field(std::string_view name) { return "duplicate field `" + std::string(name) + "`"; }
 

@@ -49,7 +49,7 @@ std::string spec_too_long(std::size_t n);
 std::string panel_too_long(std::size_t n, std::size_t m);
 
 // "missing field `{name}`" / "duplicate field `{name}`"
-std::string missing_field(std::string_view name);
+using json::missing_field;
 std::string duplicate_field(std::string_view name);
 
 // "unknown variant `{word}`, expected one of `footprint`, `book_heatmap`, ..."

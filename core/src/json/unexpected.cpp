@@ -1,4 +1,4 @@
-// serde-style descriptions of an offending value and the invalid type/value messages.
+// serde-style descriptions of an offending value and the invalid type/value/length messages.
 #include "json/unexpected.h"
 
 #include "json/debug_string.h"
@@ -52,6 +52,21 @@ std::string invalid_type(const Value& value, std::string_view what) {
 
 std::string invalid_value(const Value& value, std::string_view what) {
     return unexpected_message("invalid value: ", value, what);
+}
+
+std::string invalid_length(std::size_t n, std::string_view what) {
+    std::string out = "invalid length " + std::to_string(n) + ", expected ";
+    out += what;
+    return out;
+}
+
+std::string too_many_elements(std::size_t n) { return invalid_length(n, "fewer elements in array"); }
+
+std::string missing_field(std::string_view name) {
+    std::string out = "missing field `";
+    out += name;
+    out += '`';
+    return out;
 }
 
 }  // namespace ovra::json

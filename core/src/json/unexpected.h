@@ -1,8 +1,9 @@
 // serde-style description of an offending JSON value inside reading
-// messages: null, boolean `true`, integer `5`, floating point `1.5`,
-// string "...", sequence, map.
+// messages (null, boolean `true`, integer `5`, floating point `1.5`,
+// string "...", sequence, map) and the reading messages shared by every record.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -23,5 +24,11 @@ std::string describe_string(std::string_view text);
 std::string invalid_type(const Value& value, std::string_view what);
 // "invalid value: {unexpected}, expected {what}"
 std::string invalid_value(const Value& value, std::string_view what);
+// "invalid length {n}, expected {what}"
+std::string invalid_length(std::size_t n, std::string_view what);
+// An array form with surplus elements: "invalid length {n}, expected fewer elements in array"
+std::string too_many_elements(std::size_t n);
+// "missing field `{name}`"
+std::string missing_field(std::string_view name);
 
 }  // namespace ovra::json
