@@ -68,11 +68,6 @@ Result<Ok, std::string> store(T& field, Result<T, std::string> converted) {
 
 std::size_t panel_field_count(std::size_t variant_index) noexcept { return field_keys(variant_index).size(); }
 
-std::string_view panel_field_key(std::size_t variant_index, std::size_t field) noexcept {
-    const auto keys = field_keys(variant_index);
-    return field < keys.size() ? keys[field] : std::string_view{};
-}
-
 std::optional<std::size_t> panel_field_position(std::size_t variant_index, std::string_view key) noexcept {
     const auto keys = field_keys(variant_index);
     for (std::size_t i = 0; i < keys.size(); ++i) {

@@ -65,9 +65,8 @@ std::size_t spec_short_length_reported(std::size_t n);
 // unknown word).
 Result<std::size_t, std::string> panel_kind(const json::Value& kind);
 
-// Field keys of a panel variant in declaration order (its array form).
+// Number of fields of a panel variant (the length of its array form).
 std::size_t panel_field_count(std::size_t variant_index) noexcept;
-std::string_view panel_field_key(std::size_t variant_index, std::size_t field) noexcept;
 // Position of key among the variant's fields, or nullopt when the variant has no such field.
 std::optional<std::size_t> panel_field_position(std::size_t variant_index, std::string_view key) noexcept;
 
