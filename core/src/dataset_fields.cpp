@@ -11,9 +11,7 @@ namespace detail {
 ReadResult ts_error(const json::Value& value) {
     // Only the non-negative integers above i64 are a wrong value; a float
     // (fraction, exponent, or beyond the parser's integer range) is a wrong type.
-    if (value.kind() == json::Kind::PosInt) {
-        return fail("invalid value: " + json::describe_pos_int(value.as_pos_int()) + ", expected i64");
-    }
+    if (value.kind() == json::Kind::PosInt) return fail(json::invalid_value(value, "i64"));
     return fail(json::invalid_type(value, "i64"));
 }
 

@@ -6,6 +6,7 @@
 #include <span>
 #include <variant>
 
+#include "dataset_fields.h"
 
 namespace ovra::spec_messages {
 
@@ -112,16 +113,11 @@ Result<std::string, std::string> read_string(const Value& value) {
     return std::string(value.as_string());
 }
 
+// The record timestamp's conversion: same range, same messages.
 Result<std::int64_t, std::string> read_i64(const Value& value) {
-    switch (value.kind()) {
-        case Kind::NegInt: return value.as_neg_int();
-        case Kind::PosInt:
-            if (value.as_pos_int() > std::uint64_t{std::numeric_limits<std::int64_t>::max()}) {
-                return fail(invalid_value(value, kExpectI64));
-            }
-            return static_cast<std::int64_t>(value.as_pos_int());
-        default: return fail(invalid_type(value, kExpectI64));
-    }
+    std::int64_t out = 0;
+    if (auto read = ovra::read_ts(value, out); !read) return fail(std::move(read).error());
+    return out;
 }
 
 Result<std::optional<std::int64_t>, std::string> read_optional_i64(const Value& value) {
@@ -143,14 +139,11 @@ Result<std::uint32_t, std::string> read_u32(const Value& value) {
     }
 }
 
+// The record fields' conversion: same rounding, same messages.
 Result<double, std::string> read_f64(const Value& value) {
-    switch (value.kind()) {
-        case Kind::Float: return value.as_float();
-        // Conversion rounds to nearest, as the reader does for number texts.
-        case Kind::PosInt: return static_cast<double>(value.as_pos_int());
-        case Kind::NegInt: return static_cast<double>(value.as_neg_int());
-        default: return fail(invalid_type(value, kExpectF64));
-    }
+    double out = 0.0;
+    if (auto read = ovra::read_f64(value, out); !read) return fail(std::move(read).error());
+    return out;
 }
 
 }  // namespace ovra::spec_messages
