@@ -50,13 +50,8 @@ Result<TimeGrid, std::string> checked_grid(const OvraPanel::BookHeatmap& panel, 
     if (!grid) return grid;
     const Int128 cells = grid.value().count * panel.depth_levels;
     if (cells > kMaxGridCells) {
-        std::string message(kKind);
-        message += " grid too large: ";
-        message += int128_text(grid.value().count);
-        message += " buckets x ";
-        message += std::to_string(panel.depth_levels);
-        message += " levels";
-        return fail(std::move(message));
+        return fail(grid_too_large(kKind, grid.value().count) + " x " + std::to_string(panel.depth_levels) +
+                    " levels");
     }
     return grid;
 }

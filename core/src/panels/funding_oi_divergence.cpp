@@ -36,7 +36,6 @@ void widen_span(const Series& series, bool& any, std::int64_t& lo, std::int64_t&
     any = true;
 }
 
-
 // The grid over the span of the three series: absent when all are empty,
 // refused when it starts before the 64-bit range or is too large to hold.
 Result<std::optional<TimeGrid>, std::string> checked_grid(const OvraPanel::FundingOiDivergence& panel,
@@ -52,13 +51,7 @@ Result<std::optional<TimeGrid>, std::string> checked_grid(const OvraPanel::Fundi
     auto checked = floor_time_grid(kKind, lo, hi, panel.bucket_ms);
     if (!checked) return fail(std::move(checked).error());
     const TimeGrid grid = checked.value();
-    if (grid.count > kMaxGridCells) {
-        std::string message(kKind);
-        message += " grid too large: ";
-        message += int128_text(grid.count);
-        message += " buckets";
-        return fail(std::move(message));
-    }
+    if (grid.count > kMaxGridCells) return fail(grid_too_large(kKind, grid.count));
     return std::optional<TimeGrid>(grid);
 }
 

@@ -25,6 +25,14 @@ Result<TimeGrid, std::string> floor_time_grid(std::string_view kind, std::int64_
     return grid;
 }
 
+std::string grid_too_large(std::string_view kind, Int128 buckets) {
+    std::string message(kind);
+    message += " grid too large: ";
+    message += int128_text(buckets);
+    message += " buckets";
+    return message;
+}
+
 std::string int128_text(Int128 value) {
     // Magnitude as unsigned so that the most negative value is exact.
     unsigned __int128 magnitude = value < 0 ? -static_cast<unsigned __int128>(value)

@@ -51,4 +51,7 @@ Result<TimeGrid, std::string> floor_time_grid(std::string_view kind, std::int64_
 // Decimal text of a 128-bit integer (grid sizes can exceed 64 bits).
 std::string int128_text(Int128 value);
 
+// "{kind} grid too large: {buckets} buckets", to which a heatmap adds its levels.
+std::string grid_too_large(std::string_view kind, Int128 buckets);
+
 }  // namespace ovra
