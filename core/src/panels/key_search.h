@@ -47,7 +47,7 @@ inline std::size_t lower_index_from_back(std::span<const std::int64_t> a, std::i
     std::size_t at_least = 0;
     for (std::size_t i = n - tail; i < n; ++i) at_least += a[i] >= x ? 1 : 0;
     if (at_least < tail || tail == n) return n - at_least;
-    return partition_index(a.data(), n - tail, x, [](std::int64_t v, std::int64_t y) { return v < y; });
+    return lower_index(a.first(n - tail), x);
 }
 
 }  // namespace ovra
