@@ -10,6 +10,7 @@
 // which describe themselves as "sequence" / "map".
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -33,8 +34,13 @@ inline constexpr std::string_view kExpectI64 = "i64";
 inline constexpr std::string_view kExpectU32 = "u32";
 inline constexpr std::string_view kExpectF64 = "f64";
 
-// Number of fields of the spec record (its array form).
+// Number of fields of the spec record (its array form), their keys in
+// declaration order, and which of them a spec must hold (the window ends are
+// optional).
 inline constexpr std::size_t kSpecFieldCount = 5;
+inline constexpr std::array<std::string_view, kSpecFieldCount> kSpecKeys = {"dataset_ref", "symbol", "from_ts",
+                                                                            "to_ts", "panels"};
+inline constexpr std::array<bool, kSpecFieldCount> kSpecFieldRequired = {true, true, false, false, true};
 
 // "invalid type: {unexpected}, expected {what}" / "invalid value: {unexpected}, expected {what}"
 using json::invalid_type;

@@ -23,9 +23,8 @@ using json::SyntaxCode;
 using json::Value;
 namespace msg = spec_messages;
 
-constexpr std::array<std::string_view, msg::kSpecFieldCount> kSpecKeys = {"dataset_ref", "symbol", "from_ts", "to_ts",
-                                                                          "panels"};
-constexpr std::array<bool, msg::kSpecFieldCount> kSpecFieldRequired = {true, true, false, false, true};
+using msg::kSpecFieldRequired;
+using msg::kSpecKeys;
 
 // A panel member held back until the panel's kind is known: scalars keep
 // their value (a string its own copy of the text), arrays and objects only

@@ -13,6 +13,8 @@ namespace {
 using json::Kind;
 using json::Value;
 namespace msg = spec_messages;
+using msg::kSpecFieldRequired;
+using msg::kSpecKeys;
 
 template <class T>
 using Read = Result<T, std::string>;
@@ -83,10 +85,6 @@ Read<Ok> read_spec_field(OvraSpec& spec, std::size_t field, const Value& value) 
         default: return store(spec.panels, panels_from_value(value));
     }
 }
-
-constexpr std::string_view kSpecKeys[msg::kSpecFieldCount] = {"dataset_ref", "symbol", "from_ts", "to_ts", "panels"};
-// The fields a spec object must hold; the window ends are optional.
-constexpr bool kSpecFieldRequired[msg::kSpecFieldCount] = {true, true, false, false, true};
 
 Read<OvraSpec> spec_from_object(std::span<const json::Member> members) {
     OvraSpec spec;
