@@ -25,17 +25,11 @@ std::span<const BookEvent> from_last_snapshot(std::span<const BookEvent> events)
 
 }  // namespace
 
-void OrderBook::apply(const BookEvent& event) {
-    if (event.kind == BookEventKind::Snapshot) {
-        bids_.clear();
-        asks_.clear();
-    }
-    for (const BookLevel& level : event.bids) bids_.apply(level.price, level.qty);
-    for (const BookLevel& level : event.asks) asks_.apply(level.price, level.qty);
-}
-
+// The sides never interact: replaying one after the other gives the book
+// that replaying event by event does.
 void OrderBook::replay(std::span<const BookEvent> events) {
-    for (const BookEvent& event : from_last_snapshot(events)) apply(event);
+    replay_side(bids_, SideId::Bids, events);
+    replay_side(asks_, SideId::Asks, events);
 }
 
 void replay_side(BookSide& side, SideId which, std::span<const BookEvent> events) {

@@ -21,12 +21,10 @@ class OrderBook {
 public:
     using Side = BookSide;
 
-    // A snapshot first empties both sides; then bids, then asks, level by
-    // level: a zero quantity removes the price, any other replaces it.
-    void apply(const BookEvent& event);
-
-    // Applies the events in order. A snapshot empties the book, so the events
-    // before the last snapshot cannot change the outcome and are skipped.
+    // Applies the events in order: a snapshot first empties both sides; then
+    // bids, then asks, level by level (a zero quantity removes the price, any
+    // other replaces it). The events before the last snapshot cannot change
+    // the outcome and are skipped.
     void replay(std::span<const BookEvent> events);
 
     const Side& bids() const noexcept { return bids_; }
