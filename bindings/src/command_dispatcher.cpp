@@ -3,8 +3,8 @@
 #include "command_dispatcher.h"
 
 #include <cstdint>
-#include <limits>
 
+#include "dataset_fields.h"
 #include "dataset_reader.h"
 #include "frame_engine.h"
 #include "frame_writer.h"
@@ -43,14 +43,12 @@ Result<std::string> run_set_spec(HandleState& state, const Value& command) {
     return ok_response();
 }
 
-// An integer within i64; "-0", fractions and exponents are floats and do not qualify.
+// An integer within i64, as a record's ts; "-0", fractions and exponents are
+// floats and do not qualify.
 std::optional<std::int64_t> integer_ts(const Value* ts) {
-    if (ts == nullptr) return std::nullopt;
-    if (ts->kind() == Kind::NegInt) return ts->as_neg_int();
-    if (ts->kind() == Kind::PosInt && ts->as_pos_int() <= std::uint64_t{std::numeric_limits<std::int64_t>::max()}) {
-        return static_cast<std::int64_t>(ts->as_pos_int());
-    }
-    return std::nullopt;
+    std::int64_t out = 0;
+    if (ts == nullptr || !read_ts(*ts, out)) return std::nullopt;
+    return out;
 }
 
 Result<std::string> run_frame(const HandleState& state, std::optional<std::int64_t> requested_cursor) {
