@@ -57,14 +57,6 @@ std::span<const std::string_view> field_keys(std::size_t variant_index) noexcept
     }
 }
 
-// Stores a converted field, or passes its message on.
-template <class T>
-Result<Ok, std::string> store(T& field, Result<T, std::string> converted) {
-    if (!converted) return fail(std::move(converted).error());
-    field = converted.value();
-    return Ok{};
-}
-
 }  // namespace
 
 std::size_t panel_field_count(std::size_t variant_index) noexcept { return field_keys(variant_index).size(); }

@@ -81,6 +81,14 @@ OvraPanel default_panel(std::size_t variant_index);
 // Converts value into field number `field` (declaration order) of the panel's variant.
 Result<Ok, std::string> read_panel_field(OvraPanel& panel, std::size_t field, const json::Value& value);
 
+// Puts a converted value into its field, or passes the conversion's message on.
+template <class T>
+Result<Ok, std::string> store(T& field, Result<T, std::string> converted) {
+    if (!converted) return fail(std::move(converted).error());
+    field = std::move(converted).value();
+    return Ok{};
+}
+
 // Scalar field conversions.
 Result<std::string, std::string> read_string(const json::Value& value);
 Result<std::int64_t, std::string> read_i64(const json::Value& value);

@@ -72,11 +72,7 @@ Read<std::vector<OvraPanel>> panels_from_value(const Value& value) {
 
 // Converts value into spec field number `field` (declaration order).
 Read<Ok> read_spec_field(OvraSpec& spec, std::size_t field, const Value& value) {
-    auto store = [](auto& target, auto converted) -> Read<Ok> {
-        if (!converted) return fail(std::move(converted).error());
-        target = std::move(converted).value();
-        return Ok{};
-    };
+    using msg::store;
     switch (field) {
         case 0: return store(spec.dataset_ref, msg::read_string(value));
         case 1: return store(spec.symbol, msg::read_string(value));
