@@ -237,15 +237,24 @@ def _error_of(response: str) -> Optional[str]:
     return None
 
 
+def _send_file(handle: Ovra, command: str, member: str, text: str, origin: str) -> str:
+    """Sends ``command`` with the file's text as ``member``; an error response becomes a
+    CliError naming the file and the place in it."""
+    response = handle.command('{"cmd":"%s","%s":\n' % (command, member) + text + "\n}")
+    error = _error_of(response)
+    if error is not None:
+        raise CliError(f"{origin}: {_file_position(error, text)}")
+    return response
+
+
 def _load(handle: Ovra, text: str, origin: str, progress: _Progress) -> int:
     if not text.strip():
         raise CliError(f"{origin}: the dataset is empty")
     progress.show(f"loading {origin} ({_megabytes(len(text))})")
-    response = handle.command('{"cmd":"load","dataset":\n' + text + "\n}")
-    progress.clear()
-    error = _error_of(response)
-    if error is not None:
-        raise CliError(f"{origin}: {_file_position(error, text)}")
+    try:
+        response = _send_file(handle, "load", "dataset", text, origin)
+    finally:
+        progress.clear()
     loaded = int(json.loads(response)["loaded"])
     if loaded == 0:
         raise CliError(f"{origin}: the dataset holds no records")
@@ -268,10 +277,7 @@ def _file_position(error: str, text: str) -> str:
 def _set_spec(handle: Ovra, text: str, origin: str) -> None:
     if not text.strip():
         raise CliError(f"{origin}: the spec is empty")
-    response = handle.command('{"cmd":"set_spec","spec":\n' + text + "\n}")
-    error = _error_of(response)
-    if error is not None:
-        raise CliError(f"{origin}: {_file_position(error, text)}")
+    _send_file(handle, "set_spec", "spec", text, origin)
 
 
 def _frame(handle: Ovra, at: Optional[int]) -> str:
