@@ -66,10 +66,19 @@ std::optional<std::string> first_line(const std::string& path) {
     return line;
 }
 
-// CPUs granted by quota/period: whole CPUs, at least one.
-std::size_t quota_cpus(std::int64_t quota, std::int64_t period) {
-    const std::int64_t cpus = quota / period;
+// CPUs granted by quota/period: whole CPUs, at least one; nothing unless
+// both texts are positive integers.
+std::optional<std::size_t> quota_cpus(std::string_view quota_text, std::string_view period_text) {
+    const auto quota = parse_i64(quota_text);
+    const auto period = parse_i64(period_text);
+    if (!quota || !period || *quota <= 0 || *period <= 0) return std::nullopt;
+    const std::int64_t cpus = *quota / *period;
     return cpus > 0 ? static_cast<std::size_t>(cpus) : 1;
+}
+
+// The fewer CPUs of two limits, either of which may be absent.
+void keep_smaller(std::optional<std::size_t>& best, std::optional<std::size_t> cpus) {
+    if (cpus) best = best ? std::min(*best, *cpus) : *cpus;
 }
 
 // cgroup v2 "cpu.max": "max 100000" or "<quota> <period>".
@@ -78,10 +87,7 @@ std::optional<std::size_t> read_cpu_max(const std::string& dir) {
     if (!line) return std::nullopt;
     auto fields = split(*line, ' ');
     if (fields.size() < 2 || fields[0] == "max") return std::nullopt;
-    auto quota = parse_i64(fields[0]);
-    auto period = parse_i64(fields[1]);
-    if (!quota || !period || *quota <= 0 || *period <= 0) return std::nullopt;
-    return quota_cpus(*quota, *period);
+    return quota_cpus(fields[0], fields[1]);
 }
 
 // cgroup v1: cpu.cfs_quota_us is -1 when unlimited.
@@ -89,10 +95,7 @@ std::optional<std::size_t> read_cfs_quota(const std::string& dir) {
     auto quota_line = first_line(dir + "/cpu.cfs_quota_us");
     auto period_line = first_line(dir + "/cpu.cfs_period_us");
     if (!quota_line || !period_line) return std::nullopt;
-    auto quota = parse_i64(*quota_line);
-    auto period = parse_i64(*period_line);
-    if (!quota || !period || *quota <= 0 || *period <= 0) return std::nullopt;
-    return quota_cpus(*quota, *period);
+    return quota_cpus(*quota_line, *period_line);
 }
 
 struct Mount {
@@ -125,7 +128,7 @@ std::optional<std::size_t> walk_up(const Mount& mount, std::string_view group, R
     std::optional<std::size_t> best;
     for (;;) {
         while (!relative.empty() && relative.back() == '/') relative.pop_back();
-        if (auto cpus = read(mount.point + relative)) best = best ? std::min(*best, *cpus) : *cpus;
+        keep_smaller(best, read(mount.point + relative));
         if (relative.empty()) return best;
         relative.erase(relative.rfind('/') == std::string::npos ? 0 : relative.rfind('/'));
     }
@@ -137,9 +140,6 @@ std::optional<std::size_t> cgroup_cpu_quota(const std::string& proc_self) {
     std::ifstream in(proc_self + "/cgroup");
     std::string line;
     std::optional<std::size_t> best;
-    auto take = [&](std::optional<std::size_t> cpus) {
-        if (cpus) best = best ? std::min(*best, *cpus) : *cpus;
-    };
     while (std::getline(in, line)) {
         auto fields = split(line, ':');
         if (fields.size() < 3) continue;
@@ -147,9 +147,9 @@ std::optional<std::size_t> cgroup_cpu_quota(const std::string& proc_self) {
         const std::string_view group =
             std::string_view(line).substr(fields[0].size() + fields[1].size() + 2);
         if (fields[0] == "0" && fields[1].empty()) {
-            if (auto mount = find_mount(proc_self, true)) take(walk_up(*mount, group, read_cpu_max));
+            if (auto mount = find_mount(proc_self, true)) keep_smaller(best, walk_up(*mount, group, read_cpu_max));
         } else if (contains_word(fields[1], "cpu")) {
-            if (auto mount = find_mount(proc_self, false)) take(walk_up(*mount, group, read_cfs_quota));
+            if (auto mount = find_mount(proc_self, false)) keep_smaller(best, walk_up(*mount, group, read_cfs_quota));
         }
     }
     return best;
