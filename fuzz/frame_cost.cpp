@@ -38,8 +38,8 @@ std::int64_t planned_frame_cells(const ovra::HandleState& state, std::optional<s
     if (!ovra::check_frame_budget(spec.panels, window.view())) return 0;
     ovra::Int128 total = 0;
     for (const ovra::OvraPanel& panel : spec.panels) total += allocated_cells(panel, window.view());
-    // Each panel holds at most 10 million cells, and a spec has far fewer
-    // than 2^40 panels: the sum fits.
+    // At most 10 million cells a panel, and an input of 8 KB holds a few
+    // hundred panels at most: the sum fits.
     return static_cast<std::int64_t>(total);
 }
 

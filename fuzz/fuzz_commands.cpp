@@ -26,8 +26,8 @@ using namespace ovra_fuzz;
 constexpr char kSeparator = '\x1e';
 constexpr std::size_t kMaxCommands = 24;
 // Bounds on the work of one input. A grid panel may hold 10 million cells and
-// the grids of one frame 40 million (a near-limit grid writes up to 200 MB of
-// frame text and takes half a minute under ASan). A frame the frame-wide
+// the grids of one frame 40 million (a near-limit funding grid writes hundreds
+// of MB of frame text and takes over ten seconds under ASan). A frame the frame-wide
 // budget refuses allocates nothing and is always run; any other frame that
 // would allocate more than kFrameCells grid cells is not computed: the
 // sequence stops before it, however many grid panels the spec has. A sequence

@@ -86,14 +86,15 @@ SEEDS = {
                            {"kind": "funding_oi_divergence", "bucket_ms": 9223372036854775807},
                            {"kind": "book_heatmap", "bucket_ms": 9223372036854775807, "depth_levels": 1}]}),
                        cmd("frame"), cmd("frame_at", ts=0)],
-    # Grid panels share one budget per frame; the harness runs any number of them.
+    # Grid panels share one budget per frame; the harness runs any number of
+    # them. Small grids: every mutation of a seed pays for its frames.
     "many_grid_panels": [cmd("load", dataset=DATASET), cmd("set_spec", spec={**SPEC, "panels": [
                              {"kind": "book_heatmap", "price_bin": 0.5, "bucket_ms": 1000, "depth_levels": 3},
                              ["funding_oi_divergence", 1000], ["footprint", 1],
-                             ["book_heatmap", 2, 60000, 1], ["funding_oi_divergence", 7],
-                             {"kind": "book_heatmap", "bucket_ms": 1, "depth_levels": 20},
+                             ["book_heatmap", 2, 60000, 1], ["funding_oi_divergence", 7000],
+                             {"kind": "book_heatmap", "bucket_ms": 2500, "depth_levels": 20},
                              {"kind": "funding_oi_divergence", "bucket_ms": 60000}, ["liquidation_map", 0.25],
-                             ["funding_oi_divergence", 1]]}),
+                             ["funding_oi_divergence", 9000]]}),
                          cmd("frame"), cmd("frame_at", ts=100000), cmd("frame_at", ts=60000)],
     # Five grids of about nine million cells each pass one by one but not
     # together; up to ts 4,500,000 the same five fit the budget (22.5 million
