@@ -59,8 +59,9 @@ std::optional<std::optional<std::int64_t>> read_spec_to_ts(const JsonNode& spec)
 
 bool is_parse_error(const Response& r) { return r.shape == Shape::Error && r.error.starts_with("parse: "); }
 
-// A panel grid too large to hold (or with bucket starts beyond i64) is
-// refused with a "data: " error instead of a frame.
+// A panel grid too large to hold (or with bucket starts beyond i64), and grids
+// over the frame-wide budget together ("frame grids too large"), are refused
+// with a "data: " error instead of a frame.
 bool is_grid_refusal(const Response& r) {
     return r.shape == Shape::Error && r.error.starts_with("data: ") && r.error != "data: no dataset";
 }
