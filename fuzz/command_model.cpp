@@ -57,28 +57,11 @@ std::optional<std::optional<std::int64_t>> read_spec_to_ts(const JsonNode& spec)
     return std::nullopt;
 }
 
-std::size_t count_grid_panels(const JsonNode& spec) {
-    const JsonNode* panels = spec.type == Type::Object ? spec.find("panels")
-                             : spec.type == Type::Array && spec.items.size() > 4 ? &spec.items[4]
-                                                                                 : nullptr;
-    if (panels == nullptr || panels->type != Type::Array) return 0;
-    std::size_t count = 0;
-    for (const JsonNode& panel : panels->items) {
-        const JsonNode* kind = panel.type == Type::Object ? panel.find("kind")
-                               : panel.type == Type::Array && !panel.items.empty() ? &panel.items[0]
-                                                                                   : nullptr;
-        if (kind != nullptr && kind->type == Type::String &&
-            (kind->text == "book_heatmap" || kind->text == "funding_oi_divergence")) {
-            ++count;
-        }
-    }
-    return count;
-}
-
 bool is_parse_error(const Response& r) { return r.shape == Shape::Error && r.error.starts_with("parse: "); }
 
-// A panel grid too large to hold (or with bucket starts beyond i64) is
-// refused with a "data: " error instead of a frame.
+// A panel grid too large to hold (or with bucket starts beyond i64), and grids
+// over the frame-wide budget together ("frame grids too large"), are refused
+// with a "data: " error instead of a frame.
 bool is_grid_refusal(const Response& r) {
     return r.shape == Shape::Error && r.error.starts_with("data: ") && r.error != "data: no dataset";
 }
@@ -204,7 +187,6 @@ CommandView read_command(std::string_view text, bool utf8) {
         view.has_request_member = spec != nullptr;
         if (spec != nullptr) {
             view.spec_to_ts = read_spec_to_ts(*spec);
-            view.grid_panels = count_grid_panels(*spec);
         }
     } else if (view.name == "frame_at") {
         const JsonNode* ts = parsed->find("ts");

@@ -24,8 +24,6 @@ struct CommandView {
     std::optional<std::uint64_t> record_count;  // "load": records in "dataset", when countable
     // "set_spec": the new spec's to_ts (outer nullopt: unknown).
     std::optional<std::optional<std::int64_t>> spec_to_ts;
-    // "set_spec": panels with a time grid (book heatmaps, funding / open interest).
-    std::size_t grid_panels = 0;
 };
 
 CommandView read_command(std::string_view text, bool utf8);

@@ -86,6 +86,27 @@ SEEDS = {
                            {"kind": "funding_oi_divergence", "bucket_ms": 9223372036854775807},
                            {"kind": "book_heatmap", "bucket_ms": 9223372036854775807, "depth_levels": 1}]}),
                        cmd("frame"), cmd("frame_at", ts=0)],
+    # Grid panels share one budget per frame; the harness runs any number of
+    # them. Small grids: every mutation of a seed pays for its frames.
+    "many_grid_panels": [cmd("load", dataset=DATASET), cmd("set_spec", spec={**SPEC, "panels": [
+                             {"kind": "book_heatmap", "price_bin": 0.5, "bucket_ms": 1000, "depth_levels": 3},
+                             ["funding_oi_divergence", 1000], ["footprint", 1],
+                             ["book_heatmap", 2, 60000, 1], ["funding_oi_divergence", 7000],
+                             {"kind": "book_heatmap", "bucket_ms": 2500, "depth_levels": 20},
+                             {"kind": "funding_oi_divergence", "bucket_ms": 60000}, ["liquidation_map", 0.25],
+                             ["funding_oi_divergence", 9000]]}),
+                         cmd("frame"), cmd("frame_at", ts=100000), cmd("frame_at", ts=60000)],
+    # Five grids of about nine million cells each pass one by one but not
+    # together; up to ts 4,500,000 the same five fit the budget (22.5 million
+    # cells), too many to compute here: the harness stops before that frame.
+    "frame_grids_too_large": [cmd("load", dataset={"oi": [[0, 1.5], [4500000, 2.0], [9000000, 2.5]],
+                                                   "book": [[0, "snapshot", [[99.0, 1.0]], [[101.0, 1.0]]],
+                                                            [4500000, "diff", [[99.0, 3.0]], []],
+                                                            [9000000, "diff", [[99.0, 2.0]], []]]}),
+                              cmd("set_spec", spec={"dataset_ref": "big", "symbol": "S", "panels": [
+                                  {"kind": "book_heatmap", "bucket_ms": 9, "depth_levels": 9}]
+                                  + [["funding_oi_divergence", 1]] * 4}),
+                              cmd("frame"), cmd("frame_at", ts=0), cmd("frame_at", ts=4500000)],
     "repeated_keys": ['{"cmd":"load","cmd":"version"}', '{"cmd":"frame_at","ts":"x","ts":5}',
                       '{"cmd":"load","dataset":{"oi":[[1,2]],"oi":[]}}', cmd("bounds")],
 }
