@@ -78,10 +78,11 @@ if scenario == "load":
 else:
     # "grid": one grid far beyond any limit; "grids": many grids, each just
     # within the per-panel limit (10 million cells), together beyond memory.
-    panel = ({"kind": "book_heatmap", "price_bin": 1.0, "bucket_ms": 1, "depth_levels": 4294967295}
-             if scenario == "grid" else
-             {"kind": "book_heatmap", "price_bin": 1.0, "bucket_ms": 1000, "depth_levels": 10000})
-    spec = {"dataset_ref": "", "symbol": "X", "panels": [panel] * (1 if scenario == "grid" else 64)}
+    # "refused-first": a grid refused on its own, then many that each fit.
+    huge = {"kind": "book_heatmap", "price_bin": 1.0, "bucket_ms": 1, "depth_levels": 4294967295}
+    fitting = {"kind": "book_heatmap", "price_bin": 1.0, "bucket_ms": 1000, "depth_levels": 10000}
+    panels = {"grid": [huge], "grids": [fitting] * 64, "refused-first": [huge] + [fitting] * 64}[scenario]
+    spec = {"dataset_ref": "", "symbol": "X", "panels": panels}
     handle.command(command("set_spec", spec=spec))
     book = [[1000 * k, "snapshot", [[99.0, 1.0]], [[101.0, 1.0]]] for k in range(1000)]
     handle.command(command("load", dataset={"book": book}))
@@ -149,6 +150,15 @@ def test_grids_of_one_frame_are_limited_together():
     report = run_capped(768, "grids")
     assert report["outcome"] == "response"
     assert report["response"].startswith('{"ok":false,"error":"data: frame grids too large: ')
+
+
+@pytest.mark.memory_accounting
+def test_panel_refusing_its_grid_keeps_later_grids_from_allocating():
+    # Its own error is the frame's answer, so the panels after it never run.
+    report = run_capped(256, "refused-first")
+    assert report["outcome"] == "response"
+    assert report["response"] == compact(
+        {"ok": False, "error": "data: book_heatmap grid too large: 999001 buckets x 4294967295 levels"})
 
 
 @pytest.mark.slow

@@ -18,7 +18,8 @@ inline constexpr std::int64_t kMaxFrameGridCells = 40'000'000;
 
 // Ok, or a Data error "frame grids too large: N cells across panels", N the
 // running total at the first panel (in spec order) that goes over. A panel
-// that refuses its own grid stops the count: its own error comes first.
+// that refuses its own grid before that gives its own error instead, and no
+// panel is computed.
 Result<Ok> check_frame_budget(std::span<const OvraPanel> panels, const FrameWindow& window);
 
 }  // namespace ovra
