@@ -33,6 +33,13 @@ std::size_t Dataset::record_count() const noexcept {
     return candles.size() + trades.size() + book.size() + funding.size() + oi.size() + liquidations.size();
 }
 
+std::size_t Dataset::memory_bytes() const noexcept {
+    return candles.capacity() * sizeof(Candle) + trades.capacity() * sizeof(Trade) +
+           book.capacity() * sizeof(BookEvent) + funding.capacity() * sizeof(FundingEvent) +
+           oi.capacity() * sizeof(OiEvent) + liquidations.capacity() * sizeof(LiquidationEvent) +
+           levels.capacity() * sizeof(BookLevel);
+}
+
 void sort_dataset(Dataset& dataset) {
     sort_by_ts(dataset.candles);
     sort_by_ts(dataset.trades);

@@ -1,10 +1,12 @@
 // The market dataset of one instrument: six record series, each a plain
-// contiguous vector of small structs, ordered by ts after sort_dataset.
+// contiguous vector of small structs, ordered by ts after sort_dataset, and
+// one contiguous array holding the price levels of every book event.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace ovra {
@@ -34,11 +36,14 @@ struct BookLevel {
     double qty;
 };
 
+// The levels of an event are views into the `levels` array of the dataset
+// that holds the event; they stay valid while that dataset lives, also when
+// it is moved (a moved vector keeps its buffer).
 struct BookEvent {
     std::int64_t ts;
     BookEventKind kind;
-    std::vector<BookLevel> bids;
-    std::vector<BookLevel> asks;
+    std::span<const BookLevel> bids;
+    std::span<const BookLevel> asks;
 };
 
 struct FundingEvent {
@@ -58,6 +63,8 @@ struct LiquidationEvent {
     LiquidationSide side;
 };
 
+// Move-only: a copy's book events would still look into the original's
+// level array.
 struct Dataset {
     std::vector<Candle> candles;
     std::vector<Trade> trades;
@@ -65,8 +72,20 @@ struct Dataset {
     std::vector<FundingEvent> funding;
     std::vector<OiEvent> oi;
     std::vector<LiquidationEvent> liquidations;
+    // Every level of every book event, each event's bids and asks one run
+    // each; sorting the events by ts leaves this array as it is.
+    std::vector<BookLevel> levels;
+
+    Dataset() = default;
+    Dataset(Dataset&&) noexcept = default;
+    Dataset& operator=(Dataset&&) noexcept = default;
+    Dataset(const Dataset&) = delete;
+    Dataset& operator=(const Dataset&) = delete;
 
     std::size_t record_count() const noexcept;
+    // Bytes held by the records and levels (capacity, not counting the
+    // vectors' own headers): what a cache may measure itself against.
+    std::size_t memory_bytes() const noexcept;
 };
 
 struct DatasetBounds {

@@ -92,13 +92,15 @@ ReadResult read_enum(const json::Value& value, LiquidationSide& out) {
     return read_enum_as(value, kLiquidationSideWords, LiquidationSide::Long, LiquidationSide::Short, out);
 }
 
-ReadResult read_levels(const json::Value& value, std::vector<BookLevel>& out) {
+ReadResult read_levels(const json::Value& value, std::vector<BookLevel>& pool, std::span<const BookLevel>& out) {
     if (value.kind() != json::Kind::Array) return fail(json::invalid_type(value, "a sequence"));
     const auto items = value.as_array();
-    out.resize(items.size());
+    const std::size_t begin = pool.size();
+    pool.resize(begin + items.size());
     for (std::size_t i = 0; i < items.size(); ++i) {
-        if (auto level = read_level(items[i], out[i]); !level) return level;
+        if (auto level = read_level(items[i], pool[begin + i]); !level) return level;
     }
+    out = std::span<const BookLevel>(pool.data() + begin, items.size());
     return Ok{};
 }
 

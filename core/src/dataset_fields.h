@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,7 +54,9 @@ ReadResult read_enum(const json::Value& value, TradeSide& out);
 ReadResult read_enum(const json::Value& value, BookEventKind& out);
 ReadResult read_enum(const json::Value& value, LiquidationSide& out);
 
-// An array of [price, qty] pairs, kept in input order.
-ReadResult read_levels(const json::Value& value, std::vector<BookLevel>& out);
+// An array of [price, qty] pairs, kept in input order: appended to `pool`,
+// `out` viewing them there. The pool's capacity must already hold them (the
+// views of earlier events stay valid only while the pool never reallocates).
+ReadResult read_levels(const json::Value& value, std::vector<BookLevel>& pool, std::span<const BookLevel>& out);
 
 }  // namespace ovra

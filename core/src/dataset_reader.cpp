@@ -16,16 +16,23 @@ namespace {
 
 // Elements are converted straight into their final slot: the vector holds
 // exactly as many records as the array has elements, and nothing is moved.
-template <class Record>
-ReadResult read_series(const json::Value& value, std::vector<Record>& out) {
+template <class Record, class... Context>
+ReadResult read_series(const json::Value& value, std::vector<Record>& out, Context&... context) {
     if (value.kind() != json::Kind::Array) return fail(json::invalid_type(value, "a sequence"));
     const auto items = value.as_array();
     out.reserve(items.size());
     for (const json::Value& item : items) {
         out.emplace_back();
-        if (auto record = read_record(item, out.back()); !record) return record;
+        if (auto record = read_record(item, out.back(), context...); !record) return record;
     }
     return Ok{};
+}
+
+// Book events view their levels in one pool, which must not move while they
+// are read: it is given room for every level of the member first.
+ReadResult read_book(const json::Value& value, Dataset& out) {
+    out.levels.reserve(book_level_count(value));
+    return read_series(value, out.book, out.levels);
 }
 
 // The six series in declaration order, which is also the array form's order.
@@ -35,7 +42,7 @@ ReadResult read_series_at(std::size_t index, const json::Value& value, Dataset& 
     switch (index) {
         case 0: return read_series(value, out.candles);
         case 1: return read_series(value, out.trades);
-        case 2: return read_series(value, out.book);
+        case 2: return read_book(value, out);
         case 3: return read_series(value, out.funding);
         case 4: return read_series(value, out.oi);
         default: return read_series(value, out.liquidations);

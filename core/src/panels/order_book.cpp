@@ -35,7 +35,7 @@ void OrderBook::replay(std::span<const BookEvent> events) {
 void replay_side(BookSide& side, SideId which, std::span<const BookEvent> events) {
     for (const BookEvent& event : from_last_snapshot(events)) {
         if (event.kind == BookEventKind::Snapshot) side.clear();
-        const std::vector<BookLevel>& levels = which == SideId::Bids ? event.bids : event.asks;
+        const std::span<const BookLevel> levels = which == SideId::Bids ? event.bids : event.asks;
         for (const BookLevel& level : levels) side.apply(level.price, level.qty);
     }
 }
