@@ -4,8 +4,8 @@
 
 #include <variant>
 
-#include "frame_budget.h"
-#include "frame_window.h"
+#include "frame/frame_budget.h"
+#include "frame/frame_window.h"
 #include "panels/book_heatmap.h"
 #include "panels/funding_oi_divergence.h"
 

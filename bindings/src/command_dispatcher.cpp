@@ -6,7 +6,7 @@
 
 #include "dataset_fields.h"
 #include "dataset_reader.h"
-#include "frame_engine.h"
+#include "frame/frame_engine.h"
 #include "frame_writer.h"
 #include "json/json_reader.h"
 #include "responses.h"

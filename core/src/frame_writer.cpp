@@ -176,6 +176,13 @@ struct PanelWriter {
 
 }  // namespace
 
+void append_panel_json(std::string& out, const PanelData& panel) {
+    JsonWriter w;
+    std::swap(w.text(), out);
+    std::visit(PanelWriter{w}, panel.data);
+    out = w.take();
+}
+
 std::string frame_to_json(const Frame& frame) {
     JsonWriter w;
     w.raw("{\"symbol\":");

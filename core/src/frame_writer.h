@@ -9,4 +9,7 @@ namespace ovra {
 
 std::string frame_to_json(const Frame& frame);
 
+// Appends one panel object, exactly as frame_to_json writes it inside a frame.
+void append_panel_json(std::string& out, const PanelData& panel);
+
 }  // namespace ovra

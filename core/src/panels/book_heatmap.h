@@ -4,7 +4,7 @@
 #include <string>
 
 #include "frame.h"
-#include "frame_window.h"
+#include "frame/frame_window.h"
 #include "panels/time_grid.h"
 #include "result.h"
 #include "spec.h"

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "frame.h"
-#include "frame_window.h"
+#include "frame/frame_window.h"
 #include "spec.h"
 
 namespace ovra {

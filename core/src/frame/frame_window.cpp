@@ -1,6 +1,6 @@
 // Cuts the frame window out of a dataset: spans into series stored in ts
 // order, stable-sorted copies only for series that are not.
-#include "frame_window.h"
+#include "frame/frame_window.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 // compute_frame: validation, cursor clamping, window selection, and the
 // panels evaluated on the worker pool by recursive halving, in spec order.
-#include "frame_engine.h"
+#include "frame/frame_engine.h"
 
 #include <new>
 #include <optional>
@@ -8,8 +8,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "frame_budget.h"
-#include "frame_window.h"
+#include "frame/frame_budget.h"
+#include "frame/frame_window.h"
 #include "panels/book_heatmap.h"
 #include "panels/footprint.h"
 #include "panels/funding_oi_divergence.h"

@@ -1,5 +1,5 @@
 // The frame-wide grid budget, counted in spec order before any panel runs.
-#include "frame_budget.h"
+#include "frame/frame_budget.h"
 
 #include <optional>
 #include <string>

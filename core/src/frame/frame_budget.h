@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-#include "frame_window.h"
+#include "frame/frame_window.h"
 #include "result.h"
 #include "spec.h"
 
