@@ -3,11 +3,11 @@
 #include "command_dispatcher.h"
 
 #include <cstdint>
+#include <cstdlib>
 
 #include "dataset_fields.h"
 #include "dataset_reader.h"
-#include "frame/frame_engine.h"
-#include "frame_writer.h"
+#include "frame/cached_frame.h"
 #include "json/json_reader.h"
 #include "responses.h"
 #include "spec_reader.h"
@@ -29,6 +29,7 @@ Result<std::string> run_load(HandleState& state, const Value& command) {
     if (!converted) return error(ErrorKind::Parse, std::move(converted).error());
     StoredDataset dataset(std::move(converted).value());
     const std::uint64_t count = dataset.records().record_count();
+    state.frames.reset();
     state.dataset = std::move(dataset);
     return loaded_response(count);
 }
@@ -51,17 +52,33 @@ std::optional<std::int64_t> integer_ts(const Value* ts) {
     return out;
 }
 
-Result<std::string> run_frame(const HandleState& state, std::optional<std::int64_t> requested_cursor) {
+// The handle's frame cache, made for its dataset on first use.
+FrameCache& frame_cache(HandleState& state) {
+    const Dataset& records = state.dataset.records();
+    if (!state.frames || &state.frames->dataset() != &records) {
+        state.frames.reset();
+        state.frames = std::make_unique<FrameCache>(records,
+                                                    frame_cache_limit(records, std::getenv("TAVRIN_OVRA_CACHE_BYTES")));
+    }
+    return *state.frames;
+}
+
+Result<std::string> run_frame(HandleState& state, std::optional<std::int64_t> requested_cursor) {
     if (!state.spec) return error(ErrorKind::BadSpec, "no spec set");
     const auto& bounds = state.dataset.bounds();
     if (!bounds) return error(ErrorKind::Data, "no dataset");
     const std::int64_t cursor = requested_cursor ? *requested_cursor
                                 : state.spec->to_ts ? *state.spec->to_ts
                                                     : bounds->to_ts;
-    // The stored dataset was sorted on the way in.
-    auto frame = compute_frame(state.dataset.records(), *state.spec, cursor, SeriesOrder::Sorted);
-    if (!frame) return fail(std::move(frame).error());
-    return frame_to_json(frame.value());
+    // The same text as compute_frame and frame_to_json give. A frame cut
+    // short (exhausted memory) may have left the cache half updated: it goes.
+    FrameCache& cache = frame_cache(state);
+    try {
+        return cached_frame_text(cache, *state.spec, cursor);
+    } catch (...) {
+        state.frames.reset();
+        throw;
+    }
 }
 
 Result<std::string> run_command(HandleState& state, const Value& command, std::string_view name) {
@@ -79,6 +96,7 @@ Result<std::string> run_command(HandleState& state, const Value& command, std::s
         return bounds_response(*bounds);
     }
     if (name == "reset") {
+        state.frames.reset();
         state.dataset = StoredDataset{};
         return ok_response();
     }

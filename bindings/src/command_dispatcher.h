@@ -3,10 +3,12 @@
 // changes only when a command succeeds as a whole.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "frame/frame_cache.h"
 #include "spec.h"
 #include "stored_dataset.h"
 
@@ -15,6 +17,9 @@ namespace ovra {
 struct HandleState {
     std::optional<OvraSpec> spec;
     StoredDataset dataset;
+    // What frames keep between calls for `dataset`: made by the first frame,
+    // dropped with the dataset ("load", "reset"), kept by "set_spec".
+    std::unique_ptr<FrameCache> frames;
 };
 
 std::string dispatch_command(HandleState& state, std::string_view command_text);

@@ -123,6 +123,18 @@ void write_intensity(JsonWriter& w, std::span<const double> grid, std::size_t ro
     out.push_back(']');
 }
 
+void write_liquidation_event(JsonWriter& w, const LiquidationMapEvent& e) {
+    w.raw("{\"ts\":");
+    w.i64(e.ts);
+    w.raw(",\"price_bin\":");
+    w.f64(e.price_bin);
+    w.raw(",\"qty\":");
+    w.f64(e.qty);
+    w.raw(",\"side\":");
+    w.raw(side_word(e.side));
+    w.raw('}');
+}
+
 struct PanelWriter {
     JsonWriter& w;
 
@@ -147,17 +159,8 @@ struct PanelWriter {
     void operator()(const PanelData::LiquidationMap& p) const {
         w.raw("{\"kind\":\"liquidation_map\",\"events\":[");
         for (std::size_t i = 0; i < p.events.size(); ++i) {
-            const LiquidationMapEvent& e = p.events[i];
             if (i) w.raw(',');
-            w.raw("{\"ts\":");
-            w.i64(e.ts);
-            w.raw(",\"price_bin\":");
-            w.f64(e.price_bin);
-            w.raw(",\"qty\":");
-            w.f64(e.qty);
-            w.raw(",\"side\":");
-            w.raw(side_word(e.side));
-            w.raw('}');
+            write_liquidation_event(w, p.events[i]);
         }
         w.raw("]}");
     }
@@ -180,6 +183,13 @@ void append_panel_json(std::string& out, const PanelData& panel) {
     JsonWriter w;
     std::swap(w.text(), out);
     std::visit(PanelWriter{w}, panel.data);
+    out = w.take();
+}
+
+void append_liquidation_event_json(std::string& out, const LiquidationMapEvent& event) {
+    JsonWriter w;
+    std::swap(w.text(), out);
+    write_liquidation_event(w, event);
     out = w.take();
 }
 
