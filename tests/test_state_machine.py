@@ -141,6 +141,13 @@ class HandleMachine(RuleBasedStateMachine):
             to_ts = self.spec.get("to_ts")
             assert json.loads(response)["cursor_ts"] == (to_ts if to_ts is not None and to_ts < ts else ts)
 
+    @rule(cursors=st.lists(TS, min_size=2, max_size=8))
+    def scrub(self, cursors):
+        # Many frames on one handle in a row: what it keeps between them must
+        # not show.
+        for ts in cursors:
+            self.frame_at(ts)
+
     @rule(token=st.sampled_from(BAD_TS))
     def frame_at_without_integer(self, token):
         response = self.handle.command('{"cmd":"frame_at","ts":%s}' % token)

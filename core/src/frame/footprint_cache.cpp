@@ -2,6 +2,7 @@
 #include "frame/footprint_cache.h"
 
 #include <algorithm>
+#include <bit>
 #include <limits>
 
 #include "frame.h"
@@ -13,15 +14,18 @@ namespace ovra {
 namespace {
 
 constexpr std::size_t kLabelBlock = 4096;
-// First spacing of checkpoints, in trades; doubled as memory runs short.
-constexpr std::size_t kFirstSpacing = 8192;
+// First spacing of checkpoints, in trades: about 1/128 of the series, from
+// 16 to 8192 trades; doubled as memory runs short.
+std::size_t first_spacing(std::size_t trades) noexcept {
+    return std::clamp<std::size_t>(std::bit_floor(trades / 128 + 1), 16, 8192);
+}
 // Starts whose checkpoints are kept (a fixed start, and a few recent ones).
 constexpr std::size_t kMaxRuns = 4;
 
 }  // namespace
 
 FootprintCache::FootprintCache(std::span<const Trade> trades, double price_bin)
-    : trades_(trades), price_bin_(price_bin), spacing_(kFirstSpacing) {}
+    : trades_(trades), price_bin_(price_bin), spacing_(first_spacing(trades.size())) {}
 
 std::uint32_t FootprintCache::bin_of_edge(double edge) {
     const std::int64_t key = total_order_key(edge);
