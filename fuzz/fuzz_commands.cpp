@@ -14,6 +14,9 @@
 #include <vector>
 
 #include "command_dispatcher.h"
+#include "frame/frame_engine.h"
+#include "frame_writer.h"
+#include "responses.h"
 #include "command_model.h"
 #include "frame_cost.h"
 #include "json_check.h"
@@ -71,6 +74,17 @@ struct Probe {
     bool operator==(const Probe&) const = default;
 };
 
+// The frame as the reference road makes it, with no cache: compute_frame
+// and frame_to_json. Absent when the command would not reach the engine.
+std::optional<std::string> reference_frame(const ovra::HandleState& state, std::optional<std::int64_t> ts) {
+    const auto& bounds = state.dataset.bounds();
+    if (!state.spec || !bounds) return std::nullopt;
+    const std::int64_t cursor = ts ? *ts : state.spec->to_ts ? *state.spec->to_ts : bounds->to_ts;
+    auto frame = ovra::compute_frame(state.dataset.records(), *state.spec, cursor, ovra::SeriesOrder::Sorted);
+    if (!frame) return ovra::error_response(frame.error());
+    return ovra::frame_to_json(frame.value());
+}
+
 // Both probes only read the state; the second run (without probes) checks
 // that they really change nothing.
 Probe probe(ovra::HandleState& state) {
@@ -105,6 +119,14 @@ std::vector<std::string> run_checked(const std::vector<std::string_view>& comman
         // "frame" computes what the last probe did; "frame_at" may see another window.
         if (view.name == "frame_at" && view.ts && too_costly(state, view.ts)) break;
         std::string response = ovra::dispatch_command(state, command);
+        // Every frame of the handle, answered from what it keeps between
+        // frames, is the reference road's frame.
+        if (view.understood && (view.name == "frame_at" || view.name == "frame")) {
+            const auto reference = reference_frame(state, view.name == "frame_at" ? view.ts : std::nullopt);
+            if (reference && (view.name == "frame" || view.ts) && *reference != response) {
+                broken("frame differs from the reference road", i, command, *reference);
+            }
+        }
         Response classified;
         if (!classify_response(response, utf8, classified, why)) broken(why, i, command, response);
         const bool was_understood_success = view.understood && classified.shape != Shape::Error;
@@ -114,6 +136,9 @@ std::vector<std::string> run_checked(const std::vector<std::string_view>& comman
             break;  // the probes would compute the costly frame
         }
         Probe after = probe(state);
+        if (const auto reference = reference_frame(state, std::nullopt); reference && *reference != after.frame) {
+            broken("probe frame differs from the reference road", i, command, *reference);
+        }
         if (!changes_state(view, classified.shape) && after != before) {
             broken("state changed by a command that failed or only reads", i, command, after.bounds + after.frame);
         }
