@@ -8,6 +8,7 @@ import os
 import random
 import subprocess
 import sys
+import warnings
 
 import pytest
 
@@ -131,3 +132,28 @@ def test_small_cache_budget_gives_the_same_frames(budget):
                           env=env, capture_output=True, text=True, timeout=600)
     assert done.returncode == 0, done.stderr[-3000:]
     assert int(done.stdout.split()[0]) > 100
+
+
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
+def test_forked_child_with_a_warm_handle_answers_as_its_parent():
+    dataset = make_dataset(seed=8, records=2000)
+    handle = spec_handle(ALL_PANELS_SPEC)
+    handle.command(command("load", dataset=dataset))
+    cursors = [START + 9_000 * k for k in range(1, 40, 3)]
+    expected = [handle.command(command("frame_at", ts=ts)) for ts in cursors[::-1]]
+    read_end, write_end = os.pipe()
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)
+        pid = os.fork()
+    if pid == 0:  # pragma: no cover - child
+        try:
+            answers = [handle.command(command("frame_at", ts=ts)) for ts in cursors[::-1]]
+            os.write(write_end, b"same" if answers == expected else b"differs")
+        finally:
+            os._exit(0)
+    os.close(write_end)
+    with os.fdopen(read_end, "rb") as pipe:
+        verdict = pipe.read()
+    _, status = os.waitpid(pid, 0)
+    assert os.waitstatus_to_exitcode(status) == 0
+    assert verdict == b"same"
