@@ -11,6 +11,7 @@ from __future__ import annotations
 import queue
 import threading
 import time
+import traceback
 from concurrent.futures import Future
 from typing import Callable, Optional, Tuple, TypeVar
 
@@ -68,7 +69,11 @@ class HandleThread:
             try:
                 done.set_result(job(handle))
             except BaseException as failure:
+                # the job's frames hold the handle: their locals must not travel with the
+                # exception to a thread where the handle would be released
+                traceback.clear_frames(failure.__traceback__)
                 done.set_exception(failure)
+            del job, done, item
         del handle  # released on its own thread
 
 
