@@ -14,7 +14,7 @@ const LABELS = { price_bin: "price bin", bucket_ms: "bucket s", depth_levels: "d
 
 const $ = (id) => document.getElementById(id);
 const S = { bounds: null, spec: null, sent: null, wanted: null, busy: false, frame: null,
-  readouts: {}, frames: 0, stamps: [], playing: null, views: [] };
+  readouts: {}, readoutsAt: null, frames: 0, stamps: [], playing: null, views: [] };
 
 // -- talking to the server -------------------------------------------------------------------
 
@@ -79,6 +79,7 @@ async function fetchReadouts(ts) {
   const { body } = await getJson(`analysis?ts=${ts}&ratio=${ratio}&min_volume=${least}`);
   if (S.frame.cursor_ts !== body.cursor_ts) return;
   S.readouts = {};
+  S.readoutsAt = body.cursor_ts;
   for (const r of body.footprints) S.readouts[r.panel] = r;
   drawAll();
   showReadouts();
@@ -206,7 +207,9 @@ function drawAll() {
     const s = surface(view.canvas);
     view.s = s; view.panel = panel; view.span = span;
     if (!panel) return;
-    if (panel.kind === "footprint") drawFootprint(view, s, panel, S.readouts[view.index]);
+    // readouts belong to one cursor: while scrubbing on, the bars are drawn without them
+    const readout = S.readoutsAt === S.frame.cursor_ts ? S.readouts[view.index] : undefined;
+    if (panel.kind === "footprint") drawFootprint(view, s, panel, readout);
     else if (panel.kind === "book_heatmap") drawHeatmap(view, s, panel, span, funding);
     else if (panel.kind === "liquidation_map") drawLiquidations(view, s, panel, span);
     else if (panel.kind === "funding_oi_divergence") drawFunding(view, s, panel, span);
@@ -395,7 +398,7 @@ function readAt(view, p, px, py) {
     const price = view.y.invert(py);
     const i = p.price_bins.findIndex((b) => price >= b && price < b + view.gap);
     if (i < 0) return "";
-    const rd = S.readouts[view.index];
+    const rd = S.readoutsAt === S.frame.cursor_ts ? S.readouts[view.index] : undefined;
     const flags = rd ? rd.imbalances.filter((m) => m.price === p.price_bins[i]).map((m) => `${m.side} imbalance ${m.ratio === null ? "∞" : (100 * m.ratio).toFixed(0) + "%"}`) : [];
     return `bin ${fmt(p.price_bins[i])}\nbuy  ${num(p.buy_vol[i]).toFixed(3)}\nsell ${num(p.sell_vol[i]).toFixed(3)}\ndelta ${(num(p.buy_vol[i]) - num(p.sell_vol[i])).toFixed(3)}` + (flags.length ? "\n" + flags.join("\n") : "");
   }
