@@ -122,3 +122,108 @@ def test_write_sample_writes_the_text(tmp_path):
     size = sample.write_sample(path, minutes=0.5, seed=9, book_depth=20)
     assert path.read_bytes() == sample.sample_dataset(0.5, 9, 20).encode()
     assert size == path.stat().st_size
+
+
+# -- the dense preset ------------------------------------------------------------------------
+
+TICKS = 100  # the dense sample's 0.01 tick
+
+
+@pytest.fixture(scope="module")
+def dense_text():
+    pytest.importorskip("numpy")
+    return sample.sample_dataset(minutes=2, seed=11, preset="dense")
+
+
+@pytest.fixture(scope="module")
+def dense(dense_text):
+    return json.loads(dense_text)
+
+
+def test_dense_same_seed_same_text(dense_text):
+    assert sample.sample_dataset(minutes=2, seed=11, preset="dense") == dense_text
+    assert sample.sample_dataset(minutes=2, seed=12, preset="dense") != dense_text
+
+
+def test_dense_write_streams_the_same_text(dense_text, tmp_path):
+    path = tmp_path / "dense.json"
+    size = sample.write_sample(path, minutes=2, seed=11, preset="dense")
+    assert path.read_text() == dense_text and size == len(dense_text)
+
+
+@pytest.mark.parametrize("kwargs", [dict(preset="thick"), dict(preset="dense", minutes=0),
+                                    dict(preset="dense", book_depth=0)],
+                         ids=["unknown-preset", "no-time", "no-depth"])
+def test_dense_bad_parameters_are_refused(kwargs):
+    with pytest.raises(ValueError):
+        sample.generate_sample(**{"minutes": 1, **kwargs})
+
+
+def replay(book):
+    """Best prices and side sizes after every event, and counts of the kinds of change."""
+    bids, asks, removed = {}, {}, set()
+    counts = dict(changes=0, removes=0, readds=0, near=0)
+    after = []
+    for _ts, kind, bid_levels, ask_levels in book:
+        if kind == "snapshot":
+            bids = {round(p * TICKS): q for p, q in bid_levels}
+            asks = {round(p * TICKS): q for p, q in ask_levels}
+        else:
+            tops = (max(bids), min(asks))
+            for side, levels, top, sign in ((bids, bid_levels, tops[0], 1),
+                                            (asks, ask_levels, tops[1], -1)):
+                for price, qty in levels:
+                    tick = round(price * TICKS)
+                    counts["changes"] += 1
+                    counts["near"] += 0 <= (top - tick) * sign < 1000
+                    if qty == 0:
+                        counts["removes"] += side.pop(tick, None) is not None
+                        removed.add((sign, tick))
+                    else:
+                        counts["readds"] += tick not in side and (sign, tick) in removed
+                        side[tick] = qty
+        after.append((max(bids), min(asks), len(bids), len(asks)))
+    return after, counts
+
+
+def test_dense_book_is_deep_uncrossed_and_busy(dense):
+    book = dense["book"]
+    assert book[0][1] == "snapshot" and {e[1] for e in book[1:]} == {"diff"}
+    after, counts = replay(book)
+    assert all(bid < ask for bid, ask, _, _ in after)
+    assert all(4300 <= b <= 4900 and 4300 <= a <= 4900 for _, _, b, a in after)
+    seconds = (book[-1][0] - book[0][0]) / 1000
+    gaps = sorted(b[0] - a[0] for a, b in zip(book, book[1:]))
+    assert 50 <= gaps[len(gaps) // 2] <= 58
+    assert 600 < counts["changes"] / seconds < 900
+    assert 0.6 < counts["near"] / counts["changes"] < 0.9  # most near the top, not all
+    assert 0.05 < counts["removes"] / counts["changes"] < 0.2
+    assert counts["readds"] > 0.03 * counts["changes"]
+
+
+def test_dense_trades_and_slow_series(dense):
+    seconds = 120
+    trades = dense["trades"]
+    assert 18 < len(trades) / seconds < 40
+    assert [t[0] for t in trades] == sorted(t[0] for t in trades)
+    assert {t[3] for t in trades} == {"buy", "sell"}
+    start = sample.DEFAULT_START_TS
+    assert [c[0] for c in dense["candles"]] == [start, start + MINUTE]
+    assert [o[0] for o in dense["oi"]] == [start + i * 10_000 for i in range(12)]
+    assert [f[0] for f in dense["funding"]] == [start, start + MINUTE]
+    for ts, open_, high, low, close, volume in dense["candles"]:
+        prices = [t[1] for t in trades if ts <= t[0] < ts + MINUTE]
+        assert (open_, high, low, close) == (prices[0], max(prices), min(prices), prices[-1])
+
+
+def test_dense_sample_loads_and_frames(dense_text, dense):
+    handle = Ovra(sample.sample_spec(preset="dense"))
+    count = sum(len(rows) for rows in dense.values())
+    assert handle.command('{"cmd":"load","dataset":' + dense_text + "}") == (
+        '{"ok":true,"loaded":%d}' % count)
+    frame = json.loads(handle.command('{"cmd":"frame"}'))
+    footprint, heatmap, _liquidations, funding = frame["panels"]
+    assert sum(footprint["buy_vol"]) > 0 and sum(footprint["sell_vol"]) > 0
+    assert len(heatmap["intensity"]) == 4 and len(heatmap["price"]) == 80
+    assert min(heatmap["intensity"][-1]) > 0  # every band near the mid holds orders
+    assert len(funding["time"]) == 2

@@ -144,8 +144,11 @@ def _parser(prog: str) -> argparse.ArgumentParser:
                       help="length (default 60)")
     make.add_argument("--seed", type=int, default=_sample.DEFAULT_SEED,
                       help=f"seed (default {_sample.DEFAULT_SEED})")
-    make.add_argument("--depth", type=int, default=300,
-                      help="order-book levels per side (default 300)")
+    make.add_argument("--depth", type=int, default=None,
+                      help="order-book levels per side (default 300; dense: about 4,600)")
+    make.add_argument("--preset", choices=_sample.PRESETS, default="default",
+                      help="default: light synthetic data; dense: the density of a real "
+                           "full-depth feed, about 740 level changes a second (needs NumPy)")
     make.add_argument("--spec", metavar="FILE",
                       help="also write a spec with all four panels that fits the sample")
     make.set_defaults(run=_run_sample)
@@ -338,17 +341,18 @@ def _run_render(args: argparse.Namespace) -> int:
 
 
 def _run_sample(args: argparse.Namespace) -> int:
-    if args.depth < 1:
+    if args.depth is not None and args.depth < 1:
         raise CliError("--depth must be at least 1")
     progress = _Progress()
     size = _sample.write_sample(args.output, args.minutes, args.seed, args.depth,
-                                progress=progress.fraction("generating"))
+                                progress=progress.fraction("generating"), preset=args.preset)
     progress.clear()
+    symbol = json.loads(_sample.sample_spec(preset=args.preset))["symbol"]
     print(f"wrote {args.output}: {_megabytes(size)}, {_count(args.minutes, 'minute')} of "
-          f"{_sample.SYMBOL} from {_clock(_sample.DEFAULT_START_TS)} (seed {args.seed})")
+          f"{symbol} from {_clock(_sample.DEFAULT_START_TS)} (seed {args.seed})")
     if args.spec:
         with open(args.spec, "w", encoding="utf-8") as out:
-            out.write(_sample.sample_spec() + "\n")
+            out.write(_sample.sample_spec(preset=args.preset) + "\n")
         print(f"wrote {args.spec}: a spec with all four panels")
         print(f"next: {PROG} frame --dataset {args.output} --spec {args.spec}")
     return 0

@@ -20,10 +20,16 @@ The market model is simple but keeps the series consistent with each other:
 
 Records are written in their compact array forms (``[ts, price, qty, side]``), which keeps an
 hour of data at a few megabytes.
+
+``preset="dense"`` gives instead data at the density of a real full-depth exchange feed (about
+740 level changes a second, books of some 4,600 levels a side; see
+:mod:`tavrin_ovra.dense_sample`, which needs NumPy). It is written straight as text, so
+``write_sample`` streams a day of it to a file without holding it in memory.
 """
 
 from __future__ import annotations
 
+import io
 import json
 import math
 import os
@@ -34,6 +40,7 @@ from typing import Any, Callable, Dict, List, Optional, Union
 __all__ = [
     "DEFAULT_SEED",
     "DEFAULT_START_TS",
+    "PRESETS",
     "SYMBOL",
     "generate_sample",
     "sample_dataset",
@@ -45,6 +52,7 @@ DEFAULT_SEED = 7
 #: 2024-03-01 00:00:00 UTC, in milliseconds.
 DEFAULT_START_TS = 1_709_251_200_000
 SYMBOL = "BTC-PERP"
+PRESETS = ("default", "dense")
 
 TICK = 1.0
 STEP_MS = 100
@@ -72,35 +80,61 @@ Records = Dict[str, List[Row]]
 def generate_sample(
     minutes: float = 60.0,
     seed: int = DEFAULT_SEED,
-    book_depth: int = 300,
+    book_depth: Optional[int] = None,
     *,
     start_ts: int = DEFAULT_START_TS,
     progress: Optional[Progress] = None,
+    preset: str = "default",
 ) -> Records:
     """The sample as Python lists, keyed like the dataset object ("candles", "trades", ...).
 
-    ``progress``, if given, is called with the fraction done (0.0 to 1.0) now and then.
+    ``book_depth`` is the number of levels a side (default 300, or about 4,600 for the dense
+    preset). ``progress``, if given, is called with the fraction done (0.0 to 1.0) now and then.
     """
+    depth = _check(minutes, book_depth, preset)
+    if preset == "dense":
+        return json.loads(sample_dataset(minutes, seed, depth, start_ts=start_ts,
+                                         progress=progress, preset=preset))
+    steps = max(1, int(round(minutes * 60_000 / STEP_MS)))
+    return _Market(random.Random(seed), depth, start_ts).run(steps, progress)
+
+
+def _check(minutes: float, book_depth: Optional[int], preset: str) -> int:
+    if preset not in PRESETS:
+        raise ValueError("preset must be one of " + ", ".join(PRESETS))
     if not minutes > 0 or math.isinf(minutes):
         raise ValueError("minutes must be a positive number")
+    if book_depth is None:
+        return _dense().DENSE_DEPTH if preset == "dense" else 300
     if book_depth < 1:
         raise ValueError("book_depth must be at least 1")
-    steps = max(1, int(round(minutes * 60_000 / STEP_MS)))
-    return _Market(random.Random(seed), book_depth, start_ts).run(steps, progress)
+    return book_depth
+
+
+def _dense() -> Any:
+    try:
+        from . import dense_sample
+    except ImportError as exc:  # NumPy missing
+        raise ImportError("the dense sample needs NumPy (pip install numpy)") from exc
+    return dense_sample
 
 
 def sample_dataset(
     minutes: float = 60.0,
     seed: int = DEFAULT_SEED,
-    book_depth: int = 300,
+    book_depth: Optional[int] = None,
     *,
     start_ts: int = DEFAULT_START_TS,
     progress: Optional[Progress] = None,
+    preset: str = "default",
 ) -> str:
     """The sample as a dataset JSON text, ready to go into a "load" command."""
-    records = generate_sample(
-        minutes, seed, book_depth, start_ts=start_ts, progress=progress
-    )
+    depth = _check(minutes, book_depth, preset)
+    if preset == "dense":
+        out = io.StringIO()
+        _dense().write_dense(out, minutes, seed, depth, start_ts, progress)
+        return out.getvalue()
+    records = generate_sample(minutes, seed, depth, start_ts=start_ts, progress=progress)
     return json.dumps(records, separators=(",", ":"))
 
 
@@ -108,31 +142,46 @@ def write_sample(
     path: Union[str, "os.PathLike[str]"],
     minutes: float = 60.0,
     seed: int = DEFAULT_SEED,
-    book_depth: int = 300,
+    book_depth: Optional[int] = None,
     *,
     start_ts: int = DEFAULT_START_TS,
     progress: Optional[Progress] = None,
+    preset: str = "default",
 ) -> int:
-    """Write the dataset JSON text to ``path``; returns the number of bytes written."""
-    text = sample_dataset(minutes, seed, book_depth, start_ts=start_ts, progress=progress)
+    """Write the dataset JSON text to ``path``; returns the number of bytes written.
+
+    The dense preset streams its text to the file as it is made."""
+    depth = _check(minutes, book_depth, preset)
+    if preset == "dense":
+        with open(path, "w", encoding="utf-8", newline="", buffering=1 << 22) as out:
+            _dense().write_dense(out, minutes, seed, depth, start_ts, progress)
+        return os.path.getsize(path)
+    text = sample_dataset(minutes, seed, depth, start_ts=start_ts, progress=progress)
     data = text.encode("utf-8")
     with open(path, "wb") as out:
         out.write(data)
     return len(data)
 
 
-def sample_spec(symbol: str = SYMBOL, dataset_ref: str = "sample") -> str:
+def sample_spec(symbol: Optional[str] = None, dataset_ref: str = "sample",
+                preset: str = "default") -> str:
     """A spec with all four panels, sized for the sample's prices and time scale."""
-    spec = {
-        "dataset_ref": dataset_ref,
-        "symbol": symbol,
-        "panels": [
+    if preset == "dense":  # ether-like prices: bins of half a unit
+        symbol = symbol or "ETH-PERP"
+        panels = [
+            {"kind": "footprint", "price_bin": 0.5, "bucket_ms": 60_000},
+            {"kind": "book_heatmap", "price_bin": 0.5, "bucket_ms": 30_000, "depth_levels": 80},
+            {"kind": "liquidation_map", "price_bin": 0.25},
+            {"kind": "funding_oi_divergence", "bucket_ms": 60_000},
+        ]
+    else:
+        panels = [
             {"kind": "footprint", "price_bin": 10.0, "bucket_ms": 60_000},
             {"kind": "book_heatmap", "price_bin": 10.0, "bucket_ms": 30_000, "depth_levels": 80},
             {"kind": "liquidation_map", "price_bin": 5.0},
             {"kind": "funding_oi_divergence", "bucket_ms": 60_000},
-        ],
-    }
+        ]
+    spec = {"dataset_ref": dataset_ref, "symbol": symbol or SYMBOL, "panels": panels}
     return json.dumps(spec, indent=2)
 
 
