@@ -165,5 +165,56 @@ int main(int argc, char** argv) {
                     copy.memory_bytes());
     }
     if (argc > 5) return 0;
+
+    const std::int64_t t0 = d.book.front().ts;
+    const std::int64_t t1 = d.book.back().ts;
+    std::vector<std::int64_t> cursors;
+    for (int i = 1; i <= 120; ++i) cursors.push_back(t0 + (t1 - t0) * i / 120);
+    const std::size_t n = d.book.size();
+    {
+        Stats cold;
+        for (int r = 0; r < 3; ++r) {
+            ovra::HeatmapCache fresh(d);
+            std::string out;
+            const auto start = Clock::now();
+            (void)fresh.append_panel(panel, 0, n, out);
+            cold.ms.push_back(seconds_since(start) * 1e3);
+        }
+        cold.print("cold, whole recording");
+        Stats road;
+        for (int r = 0; r < 3; ++r) {
+            const auto start = Clock::now();
+            (void)stateless(d, panel, 0, n);
+            road.ms.push_back(seconds_since(start) * 1e3);
+        }
+        road.print("stateless, whole recording");
+    }
+    ovra::HeatmapCache cache(d);
+    std::vector<Window> forward;
+    for (const std::int64_t c : cursors) forward.push_back({0, first_after(d, c), panel});
+    run_mode("forward", cache, d, forward);
+    std::vector<Window> jumping = forward;
+    std::shuffle(jumping.begin(), jumping.end(), std::mt19937(7));
+    run_mode("jumping", cache, d, jumping);
+    std::vector<Window> sliding;
+    const std::int64_t width = (t1 - t0) / 4;
+    for (const std::int64_t c : cursors) sliding.push_back({first_at_or_after(d, c - width), first_after(d, c), panel});
+    run_mode("sliding (quarter window)", cache, d, sliding);
+    std::vector<Window> zoom;
+    ovra::OvraPanel::BookHeatmap other = panel;
+    other.price_bin = panel.price_bin * 2;
+    other.depth_levels = panel.depth_levels / 2 + 1;
+    for (int i = 0; i < 20; ++i) zoom.push_back({0, n, i % 2 ? other : panel});
+    run_mode("zoom price_bin/depth", cache, d, zoom);
+    std::vector<Window> widths;
+    ovra::OvraPanel::BookHeatmap wide = panel;
+    wide.bucket_ms = panel.bucket_ms * 3;
+    for (int i = 0; i < 20; ++i) widths.push_back({0, n, i % 2 ? wide : panel});
+    run_mode("zoom bucket_ms", cache, d, widths);
+    std::printf("cache holds %zu bytes in %zu books\n", cache.memory_bytes(), cache.state_count());
+    ovra::HeatmapCache tight(d);
+    tight.set_memory_limit(2'000'000);
+    run_mode("forward, 2 MB limit", tight, d, forward);
+    std::printf("tight cache holds %zu bytes in %zu books\n", tight.memory_bytes(), tight.state_count());
     return failures ? 1 : 0;
 }
