@@ -1,12 +1,28 @@
-// The stateless heatmap road behind HeatmapCache: every call replays its
-// window.
+// The book heatmap answered from kept books and kept row texts. Bucket
+// starts are floor multiples of bucket_ms from time 0, so a window's
+// bucket k ends at the same event index whatever the window; its row is
+// the book of the whole-series replay at that index restricted to entries
+// stamped >= the window's first event, summed against the window's ladder.
+// Rows whose (end, first) and ladder were seen before are copied as text.
+// Anything the cache cannot hold costs replay, never other bits; a failed
+// allocation drops the cache and answers by the stateless road.
 #include "frame/heatmap_cache.h"
 
+#include <algorithm>
+#include <atomic>
+#include <limits>
+#include <mutex>
+#include <new>
 #include <span>
+#include <vector>
 
 #include "frame/frame_window.h"
+#include "frame/heatmap/book_tape.h"
+#include "frame/heatmap/row_texts.h"
 #include "frame_writer.h"
+#include "json/json_writer.h"
 #include "panels/book_heatmap.h"
+#include "panels/heatmap_ladder.h"
 
 namespace ovra {
 
@@ -18,22 +34,201 @@ FrameWindow book_window(const Dataset& dataset, std::size_t first, std::size_t l
     return window;
 }
 
+Result<Ok, std::string> append_stateless(const OvraPanel::BookHeatmap& panel, const FrameWindow& window,
+                                         std::string& out) {
+    auto computed = compute_book_heatmap(panel, window);
+    if (!computed) return fail(std::move(computed).error());
+    append_panel_json(out, PanelData{std::move(computed).value()});
+    return Ok{};
+}
+
+void append_empty(std::string& out) { append_panel_json(out, PanelData{PanelData::BookHeatmap{}}); }
+
+// The event index where each bucket of the window ends (the last one at
+// `last`), ascending.
+std::vector<std::uint32_t> bucket_ends(std::span<const BookEvent> events, std::size_t first, std::size_t last,
+                                       const TimeGrid& grid) {
+    const auto n = static_cast<std::size_t>(grid.count);
+    std::vector<std::uint32_t> ends(n);
+    auto at = events.begin() + static_cast<std::ptrdiff_t>(first);
+    const auto stop = events.begin() + static_cast<std::ptrdiff_t>(last);
+    for (std::size_t k = 0; k < n; ++k) {
+        const Int128 end = grid.bucket_end(static_cast<std::int64_t>(k));
+        at = std::partition_point(at, stop, [end](const BookEvent& e) { return e.ts < end; });
+        ends[k] = static_cast<std::uint32_t>(at - events.begin());
+    }
+    return ends;
+}
+
+std::string row_text(const FrozenBook& book, std::uint32_t from, const RowTexts::Ladder& ladder,
+                     std::vector<double>& cells) {
+    thread_local std::vector<std::int64_t> bid_keys, ask_keys;
+    thread_local std::vector<double> bid_qty, ask_qty, bid_sums, ask_sums;
+    const SideView bids = book.bids.view_from(from, bid_keys, bid_qty);
+    const SideView asks = book.asks.view_from(from, ask_keys, ask_qty);
+    cells.resize(ladder.lo.size());
+    heatmap_row(bids, asks, ladder.lo, ladder.hi, bid_sums, ask_sums, cells.data());
+    json::JsonWriter w;
+    w.raw('[');
+    for (std::size_t l = 0; l < cells.size(); ++l) {
+        if (l) w.raw(',');
+        w.f64(cells[l]);
+    }
+    w.raw(']');
+    return w.take();
+}
+
 }  // namespace
+
+struct HeatmapCache::Impl {
+    explicit Impl(const Dataset& dataset) noexcept : tape(dataset.book) {}
+
+    std::mutex mutex;
+    BookTape tape;
+    RowTexts rows;
+    std::size_t limit = kDefaultMemoryLimit;
+    std::atomic<std::size_t> bytes{0};
+    std::atomic<std::size_t> states{0};
+
+    // Row texts may take a quarter of the limit, the books the rest.
+    void fit() {
+        rows.fit(limit / 4);
+        tape.set_budget(limit - rows.memory_bytes());
+        bytes = tape.memory_bytes() + rows.memory_bytes();
+        states = tape.state_count();
+    }
+    void drop() noexcept {
+        tape.clear();
+        rows.clear();
+        bytes = 0;
+        states = 0;
+    }
+
+    bool one_sided(std::size_t first, std::size_t last);
+    void append(const OvraPanel::BookHeatmap& panel, std::span<const BookEvent> events, std::size_t first,
+                std::size_t last, const TimeGrid& grid, std::string& out);
+};
+
+bool HeatmapCache::Impl::one_sided(std::size_t first, std::size_t last) {
+    const auto from = static_cast<std::uint32_t>(first);
+    const auto book = tape.book_at(static_cast<std::uint32_t>(last));
+    return !book->bids.holds_from(from) || !book->asks.holds_from(from);
+}
+
+void HeatmapCache::Impl::append(const OvraPanel::BookHeatmap& panel, std::span<const BookEvent> events,
+                                std::size_t first, std::size_t last, const TimeGrid& grid, std::string& out) {
+    const auto from = static_cast<std::uint32_t>(first);
+    const auto to = static_cast<std::uint32_t>(last);
+    const std::vector<std::uint32_t> ends = bucket_ends(events, first, last, grid);
+    // Nothing kept inside the window: the replay to its end passes every
+    // bucket end anyway, so their books are kept on the way.
+    if (!tape.has_state_within(from, to)) tape.prepare(ends);
+    const auto final_book = tape.book_at(to);
+    if (!final_book->bids.holds_from(from) || !final_book->asks.holds_from(from)) {
+        append_empty(out);
+        return;
+    }
+    const double mid = heatmap_mid(final_book->bids.best_key_from(from), final_book->asks.best_key_from(from));
+    const std::vector<double> lo = heatmap_ladder(mid, panel.price_bin, panel.depth_levels);
+    const std::vector<double> hi = heatmap_band_tops(lo, panel.price_bin);
+    RowTexts::Ladder& ladder = rows.ladder(lo, hi);
+
+    // Written apart and appended whole, so that a failed allocation leaves
+    // `out` as it was.
+    json::JsonWriter w;
+    w.raw("{\"kind\":\"book_heatmap\",\"time\":[");
+    for (std::size_t k = 0; k < ends.size(); ++k) {
+        if (k) w.raw(',');
+        w.i64(grid.bucket_start(static_cast<std::int64_t>(k)));
+    }
+    w.raw("],\"price\":[");
+    for (std::size_t l = 0; l < lo.size(); ++l) {
+        if (l) w.raw(',');
+        w.f64(lo[l]);
+    }
+    w.raw("],\"intensity\":[");
+    std::vector<double> cells;
+    for (std::size_t k = 0; k < ends.size(); ++k) {
+        if (k) w.raw(',');
+        const std::uint64_t key = RowTexts::row_key(ends[k], from);
+        auto found = ladder.rows.find(key);
+        if (found == ladder.rows.end()) {
+            const auto book = ends[k] == to ? final_book : tape.book_at(ends[k]);
+            rows.add(ladder, key, row_text(*book, from, ladder, cells));
+            found = ladder.rows.find(key);
+        }
+        w.raw(found->second);
+    }
+    w.raw("]}");
+    out += w.text();
+}
+
+HeatmapCache::HeatmapCache(const Dataset& dataset) noexcept
+    : dataset_(&dataset), impl_(new (std::nothrow) Impl(dataset)) {}
+
+HeatmapCache::~HeatmapCache() = default;
+HeatmapCache::HeatmapCache(HeatmapCache&&) noexcept = default;
+HeatmapCache& HeatmapCache::operator=(HeatmapCache&&) noexcept = default;
 
 GridPlan HeatmapCache::plan(const OvraPanel::BookHeatmap& panel, std::size_t first, std::size_t last) {
     return plan_book_heatmap_grid(panel, book_window(*dataset_, first, last));
 }
 
 bool HeatmapCache::final_book_one_sided(std::size_t first, std::size_t last) {
+    if (impl_ && dataset_->book.size() < std::numeric_limits<std::uint32_t>::max()) {
+        std::lock_guard lock(impl_->mutex);
+        try {
+            const bool answer = impl_->one_sided(first, last);
+            impl_->fit();
+            return answer;
+        } catch (const std::bad_alloc&) {
+            impl_->drop();
+        }
+    }
     return ovra::final_book_one_sided(book_window(*dataset_, first, last));
 }
 
 Result<Ok, std::string> HeatmapCache::append_panel(const OvraPanel::BookHeatmap& panel, std::size_t first,
                                                    std::size_t last, std::string& out) {
-    auto computed = compute_book_heatmap(panel, book_window(*dataset_, first, last));
-    if (!computed) return fail(std::move(computed).error());
-    append_panel_json(out, PanelData{std::move(computed).value()});
-    return Ok{};
+    const FrameWindow window = book_window(*dataset_, first, last);
+    if (window.book.empty()) {
+        append_empty(out);
+        return Ok{};
+    }
+    auto grid = heatmap_grid(panel, window.book.front().ts, window.book.back().ts);
+    // A refused grid (rare) answers by the stateless road, which tells an
+    // empty form from the error.
+    if (!grid || !impl_ || dataset_->book.size() >= std::numeric_limits<std::uint32_t>::max()) {
+        return append_stateless(panel, window, out);
+    }
+    const std::size_t before = out.size();
+    {
+        std::lock_guard lock(impl_->mutex);
+        try {
+            impl_->append(panel, dataset_->book, first, last, grid.value(), out);
+            impl_->fit();
+            return Ok{};
+        } catch (const std::bad_alloc&) {
+            impl_->drop();
+        }
+    }
+    out.resize(before);
+    return append_stateless(panel, window, out);
+}
+
+std::size_t HeatmapCache::memory_bytes() const noexcept { return impl_ ? impl_->bytes.load() : 0; }
+
+std::size_t HeatmapCache::state_count() const noexcept { return impl_ ? impl_->states.load() : 0; }
+
+void HeatmapCache::set_memory_limit(std::size_t bytes) noexcept {
+    if (!impl_) return;
+    std::lock_guard lock(impl_->mutex);
+    impl_->limit = bytes;
+    try {
+        impl_->fit();
+    } catch (...) {
+        impl_->drop();
+    }
 }
 
 }  // namespace ovra

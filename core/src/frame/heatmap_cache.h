@@ -1,11 +1,14 @@
-// What a handle keeps between frames to answer its book heatmaps: for now
-// nothing, each panel is computed afresh from its window of book events.
-// The interface is the one the frame engine relies on: a window is a range
-// of the stored, ts-ordered book events, and the answer is the panel's JSON
-// text, byte for byte what the frame writer makes of compute_book_heatmap.
+// What a handle keeps between frames to answer its book heatmaps: books of
+// one replay of the whole stored series at bucket ends (each entry stamped
+// with the event that last wrote it, so that one set of books serves every
+// window start), and the written text of rows already summed against a
+// ladder. A window is a range of the stored, ts-ordered book events; the
+// answer is the panel's JSON text, byte for byte what the frame writer
+// makes of compute_book_heatmap for that window.
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 #include "dataset.h"
@@ -19,7 +22,10 @@ class HeatmapCache {
 public:
     // `dataset` is sorted by ts, outlives the cache and never changes while
     // the cache exists (a handle drops its cache with its dataset).
-    explicit HeatmapCache(const Dataset& dataset) noexcept : dataset_(&dataset) {}
+    explicit HeatmapCache(const Dataset& dataset) noexcept;
+    ~HeatmapCache();
+    HeatmapCache(HeatmapCache&&) noexcept;
+    HeatmapCache& operator=(HeatmapCache&&) noexcept;
 
     // The grid the panel would allocate for the book events [first, last),
     // as plan_book_heatmap_grid gives it for that window.
@@ -30,18 +36,27 @@ public:
 
     // Appends the panel object ({"kind":"book_heatmap",...}) for the window
     // [first, last) to `out`, or gives the panel's grid error (no "data: "
-    // prefix), leaving `out` as it was.
+    // prefix), leaving `out` as it was. Calls may come from several threads
+    // at once; they take turns.
     Result<Ok, std::string> append_panel(const OvraPanel::BookHeatmap& panel, std::size_t first, std::size_t last,
                                          std::string& out);
 
     // Bytes held between calls, and the most it may hold; lowering the
-    // limit gives memory back at once.
-    std::size_t memory_bytes() const noexcept { return 0; }
-    void set_memory_limit(std::size_t bytes) noexcept { memory_limit_ = bytes; }
+    // limit gives memory back at once. Within a call the working book may
+    // go beyond a limit smaller than one book.
+    std::size_t memory_bytes() const noexcept;
+    void set_memory_limit(std::size_t bytes) noexcept;
+
+    // Books kept, for tests and benchmarks.
+    std::size_t state_count() const noexcept;
+
+    // The limit until one is set.
+    static constexpr std::size_t kDefaultMemoryLimit = std::size_t{256} << 20;
 
 private:
+    struct Impl;
     const Dataset* dataset_;
-    std::size_t memory_limit_ = 0;
+    std::unique_ptr<Impl> impl_;  // absent when it could not be made: every call then replays afresh
 };
 
 }  // namespace ovra

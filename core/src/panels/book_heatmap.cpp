@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "numeric.h"
+#include "panels/heatmap_ladder.h"
 #include "panels/order_book.h"
 #include "panels/side_history.h"
 #include "panels/time_grid.h"
@@ -14,47 +15,6 @@
 namespace ovra {
 
 namespace {
-
-constexpr std::string_view kKind = "book_heatmap";
-
-// Half the largest double: below it the plain midpoint cannot overflow.
-constexpr double kHalfMax = 8.988465674311579e307;
-
-double mid_price(const BookSide& bids, const BookSide& asks) {
-    const double best_bid = total_order_value(bids.best_key());
-    const double best_ask = total_order_value(asks.best_key());
-    if (std::fabs(best_bid) <= kHalfMax && std::fabs(best_ask) <= kHalfMax) {
-        return (best_bid + best_ask) * 0.5;
-    }
-    return best_bid * 0.5 + best_ask * 0.5;
-}
-
-std::vector<double> price_ladder(double centre, double price_bin, std::uint32_t depth_levels) {
-    const std::int64_t half = depth_levels / 2;
-    std::vector<double> ladder(depth_levels);
-    for (std::int64_t j = 0; j < static_cast<std::int64_t>(depth_levels); ++j) {
-        const double d = static_cast<double>(j - half);
-        ladder[static_cast<std::size_t>(j)] = round8(d * price_bin + centre);
-    }
-    return ladder;
-}
-
-std::vector<double> band_tops(const std::vector<double>& ladder, double price_bin) {
-    std::vector<double> tops(ladder.size());
-    for (std::size_t l = 0; l < ladder.size(); ++l) tops[l] = round8(price_bin + ladder[l]);
-    return tops;
-}
-
-Result<TimeGrid, std::string> checked_grid(const OvraPanel::BookHeatmap& panel, const FrameWindow& window) {
-    auto grid = floor_time_grid(kKind, window.book.front().ts, window.book.back().ts, panel.bucket_ms);
-    if (!grid) return grid;
-    const Int128 cells = grid.value().count * panel.depth_levels;
-    if (cells > kMaxGridCells) {
-        return fail(grid_too_large(kKind, grid.value().count) + " x " + std::to_string(panel.depth_levels) +
-                    " levels");
-    }
-    return grid;
-}
 
 // Entries the bucket copies of one side may hold in all (16 bytes each):
 // beyond it the events are replayed a second time instead.
@@ -86,19 +46,6 @@ void replay_recording(std::span<const BookEvent> events, const TimeGrid& grid, S
     }
 }
 
-// Cells of one row: bid and ask band sums, each from -0.0 in ascending price
-// order, then their rounded total.
-void fill_row(const SideView& bids, const SideView& asks, const std::vector<double>& ladder,
-              const std::vector<double>& tops, std::vector<double>& bid_sums, std::vector<double>& ask_sums,
-              double* row) {
-    const std::size_t depth = ladder.size();
-    bid_sums.assign(depth, -0.0);
-    ask_sums.assign(depth, -0.0);
-    add_band_sums(bids, ladder, tops, bid_sums);
-    add_band_sums(asks, ladder, tops, ask_sums);
-    for (std::size_t l = 0; l < depth; ++l) row[l] = round8(bid_sums[l] + ask_sums[l]);
-}
-
 // Rows from the recorded copies; a bucket without a copy held no events and
 // repeats the row before it (bucket 0 always holds the first event).
 // Both histories hold a copy for the same buckets.
@@ -111,7 +58,7 @@ void rows_from_history(const SideHistory& bids, const SideHistory& asks, const s
     for (std::size_t k = 0; k < out.time.size(); ++k) {
         double* row = out.intensity.data() + k * depth;
         if (h < bids.size() && bids.bucket(h) == static_cast<std::int64_t>(k)) {
-            fill_row(bids.view(h), asks.view(h), out.price, tops, bid_sums, ask_sums, row);
+            heatmap_row(bids.view(h), asks.view(h), out.price, tops, bid_sums, ask_sums, row);
             ++h;
         } else {
             std::copy(row - depth, row, row);
@@ -157,7 +104,7 @@ void rows_by_replay(std::span<const BookEvent> events, const TimeGrid& grid, con
         book.replay(events.subspan(before, next - before));
         bids.flatten(book.bids());
         asks.flatten(book.asks());
-        fill_row(bids.view(), asks.view(), out.price, tops, bid_sums, ask_sums, row);
+        heatmap_row(bids.view(), asks.view(), out.price, tops, bid_sums, ask_sums, row);
     }
 }
 
@@ -165,7 +112,7 @@ void rows_by_replay(std::span<const BookEvent> events, const TimeGrid& grid, con
 
 GridPlan plan_book_heatmap_grid(const OvraPanel::BookHeatmap& panel, const FrameWindow& window) {
     if (window.book.empty()) return {};
-    auto checked = checked_grid(panel, window);
+    auto checked = heatmap_grid(panel, window.book.front().ts, window.book.back().ts);
     if (!checked) return GridPlan{0, true};
     return GridPlan{checked.value().count * panel.depth_levels, false};
 }
@@ -181,7 +128,7 @@ Result<PanelData::BookHeatmap, std::string> compute_book_heatmap(const OvraPanel
     PanelData::BookHeatmap out;
     if (window.book.empty()) return out;
 
-    auto checked = checked_grid(panel, window);
+    auto checked = heatmap_grid(panel, window.book.front().ts, window.book.back().ts);
     if (!checked) {
         // A book that ends with an empty side gives the empty form even when
         // its grid could not be held.
@@ -204,9 +151,8 @@ Result<PanelData::BookHeatmap, std::string> compute_book_heatmap(const OvraPanel
     if (bids.empty() || asks.empty()) return out;
 
     const std::size_t depth = panel.depth_levels;
-    const double centre = bin_edge(mid_price(bids, asks), panel.price_bin);
-    out.price = price_ladder(centre, panel.price_bin, panel.depth_levels);
-    const std::vector<double> tops = band_tops(out.price, panel.price_bin);
+    out.price = heatmap_ladder(heatmap_mid(bids.best_key(), asks.best_key()), panel.price_bin, panel.depth_levels);
+    const std::vector<double> tops = heatmap_band_tops(out.price, panel.price_bin);
     out.row_length = depth;
     out.time.resize(n);
     for (std::size_t k = 0; k < n; ++k) out.time[k] = grid.bucket_start(static_cast<std::int64_t>(k));

@@ -1,0 +1,56 @@
+// Books of one replay of the whole stored series, kept at chosen event
+// indices within a memory budget. A request for the book after events
+// [0, index) is answered from a kept state, or replayed from the nearest
+// state before it (or from the live head, when that is nearer). Over the
+// budget the kept states are thinned (every second one dropped, and later
+// states kept only further apart), so answers cost more replay, never
+// other bits.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <span>
+
+#include "dataset.h"
+#include "frame/heatmap/stamped_side.h"
+
+namespace ovra {
+
+class BookTape {
+public:
+    explicit BookTape(std::span<const BookEvent> events) noexcept : events_(events) {}
+
+    // The book after events [0, index), index <= the number of events.
+    std::shared_ptr<const FrozenBook> book_at(std::uint32_t index);
+    // Replays once forward through the ascending `stops`, keeping the book
+    // at each as the budget allows.
+    void prepare(std::span<const std::uint32_t> stops);
+    // Whether a state is kept at an index in [from, to], or the live head is there.
+    bool has_state_within(std::uint32_t from, std::uint32_t to) const noexcept;
+
+    // Bytes of the kept states and the head together; lowering the budget
+    // thins at once (and drops the head when even that is not enough).
+    void set_budget(std::size_t bytes);
+    std::size_t memory_bytes() const noexcept { return state_bytes_ + head_.memory_bytes(); }
+    std::size_t state_count() const noexcept { return states_.size(); }
+    void clear() noexcept;
+
+private:
+    void advance_to(std::uint32_t index);
+    void keep(std::uint32_t index, std::shared_ptr<const FrozenBook> book);
+    bool spaced(std::uint32_t index) const noexcept;
+    void thin();
+    void fit();
+
+    std::span<const BookEvent> events_;
+    StampedBook head_;
+    std::uint32_t head_index_ = 0;  // head_ is the book after events [0, head_index_)
+    std::map<std::uint32_t, std::shared_ptr<const FrozenBook>> states_;
+    std::size_t state_bytes_ = 0;
+    std::size_t budget_ = 0;
+    std::uint32_t min_gap_ = 0;  // kept states lie at least this many events apart
+};
+
+}  // namespace ovra
