@@ -6,7 +6,7 @@
 namespace ovra::load {
 
 void* map_pages(std::size_t bytes) noexcept {
-    void* pages = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* pages = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
     return pages == MAP_FAILED ? nullptr : pages;
 }
 
