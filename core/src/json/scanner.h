@@ -48,6 +48,12 @@ public:
         return kEnd;
     }
     int peek() const noexcept { return index_ < size_ ? static_cast<unsigned char>(data_[index_]) : kEnd; }
+    // Continues at byte `index` with `open_containers` arrays and objects
+    // already entered: for a reader that walked the text before it on its own.
+    void resume_at(std::size_t index, int open_containers) noexcept {
+        index_ = index;
+        remaining_depth_ = kDepthBudget - open_containers;
+    }
     void eat() noexcept { ++index_; }
     std::size_t index() const noexcept { return index_; }
     std::string_view text() const noexcept { return {data_, size_}; }

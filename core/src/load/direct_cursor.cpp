@@ -1,0 +1,46 @@
+// The cursor's slow steps, done by the shared scanner from the cursor's
+// position: unusual numbers, escaped strings and skipped values.
+#include "load/direct_cursor.h"
+
+#include "json/value_grammar.h"
+
+namespace ovra::load {
+
+bool Cursor::scanner_number(json::Number& out) noexcept {
+    scanner_.resume_at(offset(), open_);
+    const bool positive = scanner_.peek() != '-';
+    if (!positive) scanner_.eat();
+    try {
+        if (!scanner_.parse_number(positive, out) || scanner_.failed()) return false;
+    } catch (...) {
+        return false;  // no room for the message of a refused number
+    }
+    p_ = begin_ + scanner_.index();
+    return true;
+}
+
+bool Cursor::scanner_string(std::string_view& out) noexcept {
+    scanner_.resume_at(offset() + 1, open_);
+    try {
+        if (!scanner_.parse_string(out) || scanner_.failed()) return false;
+    } catch (...) {
+        return false;  // no room for the decoded text
+    }
+    p_ = begin_ + scanner_.index();
+    return true;
+}
+
+bool Cursor::skip_value() noexcept {
+    scanner_.resume_at(offset(), open_);
+    try {
+        // The tree road parses every value of the text, so a skipped one must
+        // pass the same checks (number range, surrogates, depth).
+        if (!json::check_value(scanner_) || scanner_.failed()) return false;
+    } catch (...) {
+        return false;
+    }
+    p_ = begin_ + scanner_.index();
+    return true;
+}
+
+}  // namespace ovra::load
