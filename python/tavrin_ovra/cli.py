@@ -5,6 +5,7 @@
     frame    print the frame JSON of a dataset file and a spec file
     render   draw that frame into a PNG (with matplotlib)
     sample   write sample data (and, on request, a spec that fits it)
+    convert  turn Tardis, Binance or Bybit files, or recorded Binance streams, into a dataset
 
 Every failure, from a missing file to an error response of the module, ends in one line on
 stderr and exit status 1; usage errors exit with 2. Progress lines appear only when stderr
@@ -148,6 +149,9 @@ def _parser(prog: str) -> argparse.ArgumentParser:
     make.add_argument("--spec", metavar="FILE",
                       help="also write a spec with all four panels that fits the sample")
     make.set_defaults(run=_run_sample)
+
+    from .cli_convert import add_convert
+    add_convert(commands)
     return parser
 
 
