@@ -62,6 +62,9 @@ def convert(format: str, files: Sequence[str], output: str, symbol: Optional[str
     except BaseException:
         job.writer.discard()
         raise
+    finally:
+        for member in streams:
+            member.close()
     return Summary(output, job.writer.size, job.symbol or job.instrument, totals,
                    dict(job.skips), job.gaps, job.notes)
 

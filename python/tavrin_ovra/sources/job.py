@@ -76,20 +76,22 @@ class Job:
     def pick(self, frame: pl.DataFrame, column: str, first_line: int) -> pl.DataFrame:
         """The rows of the chosen instrument. Without --symbol the first instrument seen is
         the one, and a row of another one is an error."""
-        symbol = pl.col(column).str.to_uppercase()
-        if self.symbol is not None:
-            kept = frame.filter(symbol == self.symbol)
-            self.skip("rows of other instruments", frame.height - kept.height)
-            return kept
         if frame.height == 0:
             return frame
+        # compare the few distinct names, not every row's text
+        names = frame.get_column(column).unique(maintain_order=True).to_list()
+        if self.symbol is not None:
+            wanted = [n for n in names if n is not None and n.upper() == self.symbol]
+            kept = frame if len(wanted) == len(names) else frame.filter(pl.col(column).is_in(wanted))
+            self.skip("rows of other instruments", frame.height - kept.height)
+            return kept
         if self.instrument is None:
-            self.instrument = frame.select(symbol.first()).item()
-        other = frame.select((symbol != self.instrument).arg_true().first()).item()
-        if other is not None:
-            found = frame[column][other]
+            self.instrument = str(names[0]).upper()
+        others = [n for n in names if n is None or n.upper() != self.instrument]
+        if others:
+            other = frame.select(pl.col(column).is_in(others).arg_true().first()).item()
             raise SourceError(self.where, first_line + other,
-                              f"a second instrument {found!r} after {self.instrument!r}: "
+                              f"a second instrument {others[0]!r} after {self.instrument!r}: "
                               "choose one with --symbol")
         return frame
 

@@ -15,7 +15,7 @@ import threading
 import zipfile
 import zlib
 from dataclasses import dataclass
-from typing import IO, Callable, Iterator, List, Optional
+from typing import IO, Any, Callable, Iterator, List, Optional
 
 from .errors import SourceError
 
@@ -46,22 +46,37 @@ class Member:
         self._position = position
         self._damaged = damaged
         self.done = 0
+        self._streams: List[IO[bytes]] = []
+
+    def close(self) -> None:
+        """Closes what a reading left open (a reading stopped by an error)."""
+        while self._streams:
+            try:
+                self._streams.pop().__exit__(None, None, None)
+            except (OSError, ValueError):
+                pass
 
     def first_line(self, limit: int = 1 << 20) -> bytes:
         """The first non-blank line (without its line break), for telling the kind of file."""
-        for chunk in self.chunks(chunk_bytes=limit, prefetch=False):
-            for line in chunk.data.split(b"\n"):
-                if line.strip():
-                    return line.rstrip(b"\r")
-            break
+        chunks = self.chunks(chunk_bytes=limit, prefetch=False)
+        try:
+            for chunk in chunks:
+                for line in chunk.data.split(b"\n"):
+                    if line.strip():
+                        return line
+                break
+        finally:
+            chunks.close()
         return b""
 
-    def chunks(self, chunk_bytes: int = CHUNK_BYTES, prefetch: bool = True) -> Iterator[Chunk]:
-        raw = self._reads(chunk_bytes)
+    def chunks(self, chunk_bytes: int = 0, prefetch: bool = True) -> Iterator[Chunk]:
+        raw = self._reads(chunk_bytes or CHUNK_BYTES)
         yield from _lines(_ahead(raw) if prefetch else raw, self.name)
 
     def _reads(self, chunk_bytes: int) -> Iterator[bytes]:
-        with self._open() as stream:
+        stream = self._open()
+        self._streams.append(stream)
+        with stream:
             while True:
                 try:
                     block = stream.read(chunk_bytes)
@@ -99,7 +114,7 @@ def _gzip_member(path: str, size: int) -> Member:
     def opener() -> IO[bytes]:
         file = open(path, "rb")
         raw[:] = [file]
-        return gzip.GzipFile(fileobj=file, mode="rb")
+        return _Closing(gzip.GzipFile(fileobj=file, mode="rb"), file, None)
 
     return Member(path, opener, size, lambda _s: raw[0].tell() if raw else 0,
                   "the gzip stream is damaged or truncated")
@@ -129,15 +144,18 @@ def _zip_member(path: str, info: zipfile.ZipInfo) -> Member:
 
 
 class _Closing:
-    """A zip member stream that also closes its archive and counts what it gave out."""
+    """A decompressing stream that also closes what lies under it (the archive or the
+    file) and counts what it gave out."""
 
-    def __init__(self, member: IO[bytes], archive: zipfile.ZipFile, done: List[int]) -> None:
+    def __init__(self, member: IO[bytes], archive: Any, done: Optional[List[int]]) -> None:
         self.member, self.archive, self.count = member, archive, done
-        done[0] = 0
+        if done is not None:
+            done[0] = 0
 
     def read(self, n: int) -> bytes:
         block = self.member.read(n)
-        self.count[0] += len(block)
+        if self.count is not None:
+            self.count[0] += len(block)
         return block
 
     def __enter__(self) -> "_Closing":
@@ -172,7 +190,10 @@ def _ahead(blocks: Iterator[bytes]) -> Iterator[bytes]:
                     return
             slots.put(end)
         except BaseException as failure:  # handed over to the reading thread
-            slots.put(failure)
+            try:
+                slots.put(failure, timeout=1.0)
+            except queue.Full:
+                pass
 
     helper = threading.Thread(target=pump, name="tavrin-ovra-read", daemon=True)
     helper.start()
@@ -186,7 +207,7 @@ def _ahead(blocks: Iterator[bytes]) -> Iterator[bytes]:
             yield item  # type: ignore[misc]
     finally:
         stop.set()
-        helper.join()
+        helper.join(timeout=5.0)
 
 
 def _lines(blocks: Iterator[bytes], name: str) -> Iterator[Chunk]:
