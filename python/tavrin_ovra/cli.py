@@ -6,6 +6,7 @@
     render   draw that frame into a PNG (with matplotlib)
     sample   write sample data (and, on request, a spec that fits it)
     view     serve a page that scrubs through the data in a browser (cli_view.py)
+    convert  turn Tardis or Binance data files into a dataset (cli_convert.py)
 
 Every failure, from a missing file to an error response of the module, ends in one line on
 stderr and exit status 1; usage errors exit with 2. Progress lines appear only when stderr
@@ -155,6 +156,8 @@ def _parser(prog: str) -> argparse.ArgumentParser:
 
     from .cli_view import add_parser as add_view
     add_view(commands)
+    from .cli_convert import add_convert
+    add_convert(commands)
     return parser
 
 

@@ -1,0 +1,237 @@
+"""Opening input files: plain text, gzip, or a zip archive of one or more members.
+
+The compression is told by the file's first bytes, not by its name. Text is handed on in
+chunks that end at a line break, each with the number of its first line, so that every
+reader can name the line of a fault. Decompression runs on a helper thread one chunk
+ahead of the reader (zlib lets the interpreter lock go while it works).
+"""
+
+from __future__ import annotations
+
+import gzip
+import os
+import queue
+import threading
+import zipfile
+import zlib
+from dataclasses import dataclass
+from typing import IO, Any, Callable, Iterator, List, Optional
+
+from .errors import SourceError
+
+__all__ = ["Chunk", "Member", "members"]
+
+CHUNK_BYTES = 32 << 20
+_GZIP_MAGIC = b"\x1f\x8b"
+_ZIP_MAGICS = (b"PK\x03\x04", b"PK\x05\x06")
+
+
+@dataclass
+class Chunk:
+    """Whole lines of text: ``data`` ends with a line break; ``first_line`` is 1-based."""
+
+    first_line: int
+    data: bytes
+    lines: int
+
+
+class Member:
+    """One stream of text: a plain or gzip file, or one member of a zip archive."""
+
+    def __init__(self, name: str, opener: Callable[[], IO[bytes]], size: int,
+                 position: Callable[[IO[bytes]], int], damaged: str) -> None:
+        self.name = name
+        self._open = opener
+        self.size = max(size, 1)
+        self._position = position
+        self._damaged = damaged
+        self.done = 0
+        self._streams: List[IO[bytes]] = []
+
+    def close(self) -> None:
+        """Closes what a reading left open (a reading stopped by an error)."""
+        while self._streams:
+            try:
+                self._streams.pop().__exit__(None, None, None)
+            except (OSError, ValueError):
+                pass
+
+    def first_line(self, limit: int = 1 << 20) -> bytes:
+        """The first non-blank line (without its line break), for telling the kind of file."""
+        chunks = self.chunks(chunk_bytes=limit, prefetch=False)
+        try:
+            for chunk in chunks:
+                for line in chunk.data.split(b"\n"):
+                    if line.strip():
+                        return line
+                break
+        finally:
+            chunks.close()
+        return b""
+
+    def chunks(self, chunk_bytes: int = 0, prefetch: bool = True) -> Iterator[Chunk]:
+        raw = self._reads(chunk_bytes or CHUNK_BYTES)
+        yield from _lines(_ahead(raw) if prefetch else raw, self.name)
+
+    def _reads(self, chunk_bytes: int) -> Iterator[bytes]:
+        stream = self._open()
+        self._streams.append(stream)
+        with stream:
+            while True:
+                try:
+                    block = stream.read(chunk_bytes)
+                except (EOFError, OSError, zlib.error, zipfile.BadZipFile) as bad:
+                    raise _Damaged(f"{self._damaged} ({_reason(bad)})") from None
+                if not block:
+                    return
+                self.done = self._position(stream)
+                yield block
+
+
+class _Damaged(Exception):
+    """A decompression failure, raised on the reading side and placed at a line there."""
+
+
+def members(path: str) -> List[Member]:
+    """The text streams of ``path`` in archive order."""
+    try:
+        with open(path, "rb") as probe:
+            magic = probe.read(4)
+        size = os.path.getsize(path)
+    except OSError as failure:
+        raise SourceError(path, None, failure.strerror or str(failure)) from None
+    if magic[:2] == _GZIP_MAGIC:
+        return [_gzip_member(path, size)]
+    if magic in _ZIP_MAGICS:
+        return _zip_members(path)
+    return [Member(path, lambda: open(path, "rb"), size, lambda s: s.tell(),
+                   "the file cannot be read")]
+
+
+def _gzip_member(path: str, size: int) -> Member:
+    raw: List[IO[bytes]] = []
+
+    def opener() -> IO[bytes]:
+        file = open(path, "rb")
+        raw[:] = [file]
+        return _Closing(gzip.GzipFile(fileobj=file, mode="rb"), file, None)
+
+    return Member(path, opener, size, lambda _s: raw[0].tell() if raw else 0,
+                  "the gzip stream is damaged or truncated")
+
+
+def _zip_members(path: str) -> List[Member]:
+    try:
+        with zipfile.ZipFile(path) as archive:
+            infos = [info for info in archive.infolist() if not info.is_dir()]
+    except (zipfile.BadZipFile, OSError, EOFError) as bad:
+        raise SourceError(path, None, f"not a readable zip archive ({_reason(bad)})") from None
+    if not infos:
+        raise SourceError(path, None, "the zip archive holds no file")
+    return [_zip_member(path, info) for info in infos]
+
+
+def _zip_member(path: str, info: zipfile.ZipInfo) -> Member:
+    done = [0]
+
+    def opener() -> IO[bytes]:
+        archive = zipfile.ZipFile(path)
+        member = archive.open(info)
+        return _Closing(member, archive, done)
+
+    return Member(f"{path}:{info.filename}", opener, info.file_size, lambda _s: done[0],
+                  "the zip member is damaged or truncated")
+
+
+class _Closing:
+    """A decompressing stream that also closes what lies under it (the archive or the
+    file) and counts what it gave out."""
+
+    def __init__(self, member: IO[bytes], archive: Any, done: Optional[List[int]]) -> None:
+        self.member, self.archive, self.count = member, archive, done
+        if done is not None:
+            done[0] = 0
+
+    def read(self, n: int) -> bytes:
+        block = self.member.read(n)
+        if self.count is not None:
+            self.count[0] += len(block)
+        return block
+
+    def __enter__(self) -> "_Closing":
+        return self
+
+    def __exit__(self, *_exc: object) -> None:
+        self.member.close()
+        self.archive.close()
+
+
+def _reason(bad: BaseException) -> str:
+    text = str(bad).strip()
+    return text[0].lower() + text[1:] if text else type(bad).__name__
+
+
+def _ahead(blocks: Iterator[bytes]) -> Iterator[bytes]:
+    """``blocks``, read one block ahead on a helper thread."""
+    slots: "queue.Queue[object]" = queue.Queue(maxsize=2)
+    stop = threading.Event()
+    end = object()
+
+    def pump() -> None:
+        try:
+            for block in blocks:
+                while not stop.is_set():
+                    try:
+                        slots.put(block, timeout=0.1)
+                        break
+                    except queue.Full:
+                        continue
+                if stop.is_set():
+                    return
+            slots.put(end)
+        except BaseException as failure:  # handed over to the reading thread
+            try:
+                slots.put(failure, timeout=1.0)
+            except queue.Full:
+                pass
+
+    helper = threading.Thread(target=pump, name="tavrin-ovra-read", daemon=True)
+    helper.start()
+    try:
+        while True:
+            item = slots.get()
+            if item is end:
+                return
+            if isinstance(item, BaseException):
+                raise item
+            yield item  # type: ignore[misc]
+    finally:
+        stop.set()
+        helper.join(timeout=5.0)
+
+
+def _lines(blocks: Iterator[bytes], name: str) -> Iterator[Chunk]:
+    """Re-cuts ``blocks`` at line breaks; CRLF becomes LF; the last line gets its break."""
+    line = 1
+    rest = b""
+    try:
+        for block in blocks:
+            data = rest + block if rest else block
+            cut = data.rfind(b"\n") + 1
+            if cut == 0:
+                rest = data
+                continue
+            rest = data[cut:]
+            chunk = _chunk(line, data[:cut])
+            line += chunk.lines
+            yield chunk
+    except _Damaged as damaged:
+        raise SourceError(name, line + rest.count(b"\n"), str(damaged)) from None
+    if rest:
+        yield _chunk(line, rest + b"\n")
+
+
+def _chunk(line: int, data: bytes) -> Chunk:
+    if b"\r" in data:
+        data = data.replace(b"\r\n", b"\n")
+    return Chunk(line, data, data.count(b"\n"))
