@@ -35,6 +35,13 @@ CANVASES = """(() => [...document.querySelectorAll('canvas')].map((c) => {
 }))()"""
 
 
+def browser_environment():
+    """The test's environment without the sanitizer runtime a hardened run preloads: the
+    browser is not ours to instrument, and a preloaded runtime stalls or kills it."""
+    dropped = ("LD_PRELOAD", "ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS", "PYTHONMALLOC")
+    return {k: v for k, v in os.environ.items() if k not in dropped}
+
+
 class DevTools:
     """Chromium's DevTools protocol over --remote-debugging-pipe (fd 3 in, fd 4 out)."""
 
@@ -50,7 +57,8 @@ class DevTools:
             [BROWSER, "--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
              "--remote-debugging-pipe", f"--user-data-dir={profile}", "--window-size=1400,1050",
              "--no-first-run", "about:blank"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=wire, close_fds=False)
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=wire, close_fds=False,
+            env=browser_environment())
         os.close(to_browser)
         os.close(from_browser)
         self._buffer = b""
