@@ -102,7 +102,10 @@ class DevTools:
     def wait_for(self, expression, timeout=30):
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
-            value = self.evaluate(expression)
+            try:
+                value = self.evaluate(expression)
+            except RuntimeError:
+                value = None  # the page is still loading (no body yet)
             if value:
                 return value
             time.sleep(0.1)

@@ -17,6 +17,7 @@ holds only its own thread; every command runs on the handle's thread (``HandleTh
 
 from __future__ import annotations
 
+import sys
 import threading
 from concurrent.futures import TimeoutError as WaitTimeout
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
@@ -56,6 +57,12 @@ class ViewerServer(ThreadingHTTPServer):
         self.static = _static_files()
         self.log = log
         super().__init__(address, _Handler)
+
+    def handle_error(self, request: object, client_address: Tuple[str, int]) -> None:
+        # a browser that closes or resets a connection is routine, not worth a traceback
+        if isinstance(sys.exc_info()[1], (ConnectionError, TimeoutError)):
+            return
+        super().handle_error(request, client_address)
 
     @property
     def url(self) -> str:
