@@ -88,7 +88,7 @@ class Reader:
         text = pl.col("text")
         frame = frame.with_columns(pl.coalesce(
             text.str.extract(_KIND, 1),
-            pl.when(text.str.contains('"lastUpdateId"')).then(pl.lit("snapshot"))).alias("kind"))
+            pl.when(text.str.contains('"lastUpdateId"', literal=True)).then(pl.lit("snapshot"))).alias("kind"))
         kinds: Dict[Optional[str], pl.DataFrame] = {
             key[0]: part for key, part in frame.partition_by("kind", as_dict=True).items()}
         empty = frame.clear()
