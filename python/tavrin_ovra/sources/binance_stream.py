@@ -36,6 +36,8 @@ from .update_chain import AFTER_GAP, APPLY, BEFORE_SNAPSHOT, UpdateChain
 
 __all__ = ["Reader"]
 
+# a message's place in the recording: its file's number shifted by this, plus its line
+_FILE_SHIFT = 40
 # depth updates kept at most while they wait for a snapshot
 WAITING = 20_000
 _KIND = r'"e"\s*:\s*"([^"]*)"'
@@ -66,12 +68,16 @@ class Reader:
         self.untimed = pl.DataFrame(schema=_BOOK_SCHEMA)   # events waiting for a time
         self.waiting = pl.DataFrame()                      # updates waiting for a snapshot
         self.sequence = 0
+        self.names: List[str] = []   # the files read, in order
         self.where = ""
 
     def read(self, member: Member) -> None:
         self.where = member.name
+        self.names.append(member.name)
+        base = (len(self.names) - 1) << _FILE_SHIFT
         for frame in JsonLines(member).frames():
-            self._chunk(frame.select("no", unwrap(pl.col("line")).alias("text")))
+            self._chunk(frame.select("no", (pl.col("no") + base).alias("pos"),
+                                     unwrap(pl.col("line")).alias("text")))
             self.job.tick()
 
     def finish(self) -> None:
@@ -140,11 +146,11 @@ class Reader:
         if not snaps.height and not diffs.height:
             return
         order, waiting = self._follow(snaps, diffs)
-        self._wait(diffs.filter(pl.col("no").is_in(waiting)))
-        sequence = pl.DataFrame({"no": [n for n, _ in order], "order": [o for _, o in order]},
-                                schema={"no": pl.Int64, "order": pl.Int64})
-        snaps = snaps.join(sequence, on="no")
-        diffs = diffs.join(sequence, on="no")
+        self._wait(diffs.filter(pl.col("pos").is_in(waiting)))
+        sequence = pl.DataFrame({"pos": [n for n, _ in order], "order": [o for _, o in order]},
+                                schema={"pos": pl.Int64, "order": pl.Int64})
+        snaps = snaps.join(sequence, on="pos")
+        diffs = diffs.join(sequence, on="pos")
         snaps = level_column(self.where, level_column(self.where, snaps, "bids"), "asks")
         diffs = level_column(self.where, level_column(self.where, diffs, "b"), "a")
         events = pl.concat([
@@ -167,45 +173,46 @@ class Reader:
 
     def _follow(self, snaps: pl.DataFrame,
                 diffs: pl.DataFrame) -> "tuple[List[tuple[int, int]], List[int]]":
-        """(line, place in the book's order) of every snapshot and update the book applies,
-        and the lines of the updates that wait for a snapshot. Updates that come while the
+        """(place in the recording, place in the book's order) of every snapshot and update the book applies,
+        and the places of the updates that wait for a snapshot. Updates that come while the
         book has no snapshot to start from (none yet, or a gap) wait for the next one, as
         Binance says to buffer the stream while the snapshot is fetched: those the snapshot
         is not newer than are applied after it."""
         messages = pl.concat([
-            snaps.select("no", pl.lit(True).alias("snapshot"), pl.col("lastUpdateId").alias("U"),
+            snaps.select("pos", pl.lit(True).alias("snapshot"), pl.col("lastUpdateId").alias("U"),
                          pl.lit(None, pl.Int64).alias("u"), pl.lit(None, pl.Int64).alias("pu"),
                          pl.coalesce("T", "E").alias("ts")),
-            diffs.select("no", pl.lit(False).alias("snapshot"), "U", "u", "pu",
-                         pl.coalesce("T", "E").alias("ts"))]).sort("no")
+            diffs.select("pos", pl.lit(False).alias("snapshot"), "U", "u", "pu",
+                         pl.coalesce("T", "E").alias("ts"))]).sort("pos")
         order: List["tuple[int, int]"] = []
         waiting: List["tuple[int, int, int, Optional[int]]"] = []
-        for no, snapshot, first, last, previous, ts in messages.iter_rows():
+        for pos, snapshot, first, last, previous, ts in messages.iter_rows():
             if not snapshot:
-                self._judge(no, first, last, previous, ts, order, waiting)
+                self._judge(pos, first, last, previous, ts, order, waiting)
                 continue
             verdict = self.chain.snapshot(first)
             if verdict.action != APPLY:
                 self.job.skip(verdict.action, 1)
                 continue
             self.sequence += 1
-            order.append((no, self.sequence))
+            order.append((pos, self.sequence))
             held, waiting = waiting, []
             for update in held:
                 self._judge(*update, order, waiting)
         return order, [w[0] for w in waiting]
 
-    def _judge(self, no: int, first: int, last: int, previous: Optional[int], ts: int,
+    def _judge(self, pos: int, first: int, last: int, previous: Optional[int], ts: int,
                order: List["tuple[int, int]"], waiting: list) -> None:
         verdict = self.chain.update(first, last, previous)
         if verdict.gap:
-            self.job.gaps.append(f"{self.where}: line {no}, {_clock(ts)}: {verdict.gap}; "
+            where, line = self.names[pos >> _FILE_SHIFT], pos & ((1 << _FILE_SHIFT) - 1)
+            self.job.gaps.append(f"{where}: line {line}, {_clock(ts)}: {verdict.gap}; "
                                  "the book starts again at the next snapshot")
         if verdict.action == APPLY:
             self.sequence += 1
-            order.append((no, self.sequence))
+            order.append((pos, self.sequence))
         elif verdict.action in (BEFORE_SNAPSHOT, AFTER_GAP):
-            waiting.append((no, first, last, previous, ts))
+            waiting.append((pos, first, last, previous, ts))
         else:
             self.job.skip(verdict.action, 1)
 

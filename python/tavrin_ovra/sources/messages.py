@@ -83,17 +83,18 @@ def _path_expr(struct: pl.Expr, path: str) -> pl.Expr:
 
 
 def decode(where: str, frame: pl.DataFrame, fields: Sequence[Field], what: str) -> pl.DataFrame:
-    """``frame`` ("text", "no") decoded into a "no" column and one column per field:
+    """``frame`` ("text", "no" and any others) decoded into its other columns and one
+    column per field:
     integers as Int64, numbers as Float64, words and texts as text, levels as a list of
     [price, size] text pairs (see ``level_column``). ``what`` names the message kind in
     error messages ("the depthUpdate message")."""
     dtype = _dtype(fields)
     try:
-        decoded = frame.select("no", pl.col("text").str.json_decode(dtype).alias("m"))
+        decoded = frame.select(pl.exclude("text"), pl.col("text").str.json_decode(dtype).alias("m"))
     except (pl.exceptions.PolarsError, ValueError):
         _diagnose(where, frame, fields)
         raise SourceError(where, int(frame["no"][0]), f"{what}s cannot be read") from None
-    out = decoded.select("no", *[_path_expr(pl.col("m"), f.path).alias(f.name) for f in fields])
+    out = decoded.select(pl.exclude("m"), *[_path_expr(pl.col("m"), f.path).alias(f.name) for f in fields])
     for field in fields:
         out = _check(where, out, field, what)
     return out
