@@ -321,3 +321,12 @@ def test_bad_input_is_one_line_exit_one_and_no_output(tmp_path, capsys, fmt, mak
     assert err.startswith(f"tavrin-ovra: error: {path}") and err.count("\n") == 1
     assert what in err
     assert os.listdir(out.parent) == []
+
+
+def test_the_first_bad_line_is_reported_whatever_its_kind(tmp_path):
+    texts = lines(FUTURES)
+    texts[5] = texts[5].replace('"p":"3424.60"', '"p":"x"')      # a trade on line 6
+    texts[3] = texts[3].replace('"u":10,', '')                    # a depth update on line 4
+    texts[14] = texts[14].replace('"S":"SELL"', '"S":"?"')        # a liquidation on line 15
+    with pytest.raises(sources.SourceError, match=r"line 4: the depthUpdate message has no u$"):
+        convert(tmp_path, "binance-stream", write(tmp_path, "bad.txt", texts))

@@ -88,21 +88,39 @@ class Reader:
     # -- one chunk of lines -------------------------------------------------------------
 
     def _chunk(self, frame: pl.DataFrame) -> None:
-        bad = first_true(frame, ~pl.col("text").str.starts_with("{"))
-        if bad is not None:
-            raise SourceError(self.where, int(frame["no"][bad]), "not a JSON message")
         text = pl.col("text")
         frame = frame.with_columns(pl.coalesce(
             text.str.extract(_KIND, 1),
-            pl.when(text.str.contains('"lastUpdateId"', literal=True)).then(pl.lit("snapshot"))).alias("kind"))
+            pl.when(text.str.contains('"lastUpdateId"', literal=True)).then(pl.lit("snapshot")))
+            .alias("kind"))
         kinds: Dict[Optional[str], pl.DataFrame] = {
             key[0]: part for key, part in frame.partition_by("kind", as_dict=True).items()}
         empty = frame.clear()
-        self._trades(kinds.pop("trade", empty), kinds.pop("aggTrade", empty))
-        self._book(kinds.pop("snapshot", empty), kinds.pop("depthUpdate", empty))
-        self._funding(kinds.pop("markPriceUpdate", empty))
-        self._liquidations(kinds.pop("forceOrder", empty))
+        steps = [
+            lambda: self._messages(frame),
+            lambda: self._trades(kinds.pop("trade", empty), kinds.pop("aggTrade", empty)),
+            lambda: self._book(kinds.pop("snapshot", empty), kinds.pop("depthUpdate", empty)),
+            lambda: self._funding(kinds.pop("markPriceUpdate", empty)),
+            lambda: self._liquidations(kinds.pop("forceOrder", empty)),
+            lambda: self._others(kinds)]
+        # each kind of message is checked on its own: the fault reported is the first line's
+        faults: List[SourceError] = []
+        for step in steps:
+            try:
+                step()
+            except SourceError as fault:
+                faults.append(fault)
+        if faults:
+            raise min(faults, key=lambda f: f.line if f.line is not None else 0)
+
+    def _messages(self, frame: pl.DataFrame) -> None:
+        bad = first_true(frame, ~pl.col("text").str.starts_with("{"))
+        if bad is not None:
+            raise SourceError(self.where, int(frame["no"][bad]), "not a JSON message")
+
+    def _others(self, kinds: Dict[Optional[str], pl.DataFrame]) -> None:
         for kind, part in kinds.items():
+            part = part.filter(pl.col("text").str.starts_with("{"))
             decode(self.where, part, _ANY, "the message")   # still well-formed JSON
             self.job.skip(f"{kind} messages (no series of the dataset)" if kind
                           else "messages of no known kind", part.height)
@@ -141,6 +159,8 @@ class Reader:
     def _book(self, snapshots: pl.DataFrame, updates: pl.DataFrame) -> None:
         snaps = decode(self.where, snapshots, _SNAPSHOT, "the depth snapshot")
         diffs = self._decode(updates, _DEPTH, "the depthUpdate message", "s")
+        snaps = level_column(self.where, level_column(self.where, snaps, "bids"), "asks")
+        diffs = level_column(self.where, level_column(self.where, diffs, "b"), "a")
         if self.waiting.height:
             diffs = pl.concat([self.waiting, diffs])
         if not snaps.height and not diffs.height:
@@ -151,8 +171,6 @@ class Reader:
                                 schema={"pos": pl.Int64, "order": pl.Int64})
         snaps = snaps.join(sequence, on="pos")
         diffs = diffs.join(sequence, on="pos")
-        snaps = level_column(self.where, level_column(self.where, snaps, "bids"), "asks")
-        diffs = level_column(self.where, level_column(self.where, diffs, "b"), "a")
         events = pl.concat([
             self.untimed,
             snaps.select("order", pl.coalesce("T", "E").alias("ts"),
