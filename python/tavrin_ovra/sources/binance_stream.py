@@ -7,6 +7,9 @@ one stream (the book's update chain goes on from one file to the next).
   messages make the book, kept by Binance's rules (see ``update_chain``): updates older
   than the snapshot are dropped, each later update must follow on, and after a gap the
   book starts again from the next snapshot; drops and gaps are counted and reported.
+  Updates recorded before a snapshot wait for it, as Binance buffers the stream while the
+  snapshot is fetched. A REST snapshot names no instrument: it is taken as the one of the
+  recording's depth updates (with --symbol, of the chosen one).
 - ``trade`` and ``aggTrade``: ``m`` true (the buyer is the maker) is a sell by the
   aggressor. A recording that holds both keeps the kind it shows first and skips the other.
 - ``markPriceUpdate``: ``r`` into funding, a sample where it changes.

@@ -84,10 +84,9 @@ def _path_expr(struct: pl.Expr, path: str) -> pl.Expr:
 
 def decode(where: str, frame: pl.DataFrame, fields: Sequence[Field], what: str) -> pl.DataFrame:
     """``frame`` ("text", "no" and any others) decoded into its other columns and one
-    column per field:
-    integers as Int64, numbers as Float64, words and texts as text, levels as a list of
-    [price, size] text pairs (see ``level_column``). ``what`` names the message kind in
-    error messages ("the depthUpdate message")."""
+    column per field: integers as Int64, numbers as Float64, words and texts as text,
+    levels as a list of [price, size] text pairs (see ``level_column``). ``what`` names
+    the message kind in error messages ("the depthUpdate message")."""
     dtype = _dtype(fields)
     try:
         decoded = frame.select(pl.exclude("text"), pl.col("text").str.json_decode(dtype).alias("m"))
