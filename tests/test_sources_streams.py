@@ -193,6 +193,23 @@ def test_the_files_of_a_recording_go_on_one_from_the_next(tmp_path):
     assert convert(tmp_path, "binance-stream", first, second)[0] == whole
 
 
+def test_a_lost_update_in_a_recording_is_a_gap_until_the_next_snapshot(tmp_path):
+    recorded = lines(RECORDED)
+    depth = [i for i, t in enumerate(recorded) if "depthUpdate" in t]
+    lost = depth[20]
+    got, summary = convert(tmp_path, "binance-stream",
+                           write(tmp_path, "lost.gz", recorded[:lost] + recorded[lost + 1:]))
+    whole, _ = convert(tmp_path, "binance-stream", RECORDED)
+    assert len(summary.gaps) == 1 and f": line {lost + 1}, " in summary.gaps[0]
+    assert "does not follow the previous update's u" in summary.gaps[0]
+    # no snapshot follows: the book keeps what came before the gap, the rest is counted
+    kept = len(got["book"])
+    assert got["book"] == whole["book"][:kept] and kept < len(whole["book"]) - 1
+    assert summary.skipped[
+        "depth updates after a gap in the update chain, before the next snapshot"] == len(whole["book"]) - 1 - kept
+    assert got["trades"] == whole["trades"]
+
+
 def test_waiting_updates_are_bounded(tmp_path, monkeypatch):
     """At the end of a chunk (here every line) only the last WAITING updates wait on."""
     monkeypatch.setattr(binance_stream, "WAITING", 1)
