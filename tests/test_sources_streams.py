@@ -185,6 +185,29 @@ def test_chunks_of_one_line_give_the_same_bytes(tmp_path, monkeypatch, fmt, name
     assert texts[0] == texts[1]
 
 
+def test_zipped_and_gzipped_files_give_the_same_dataset(tmp_path):
+    packed = tmp_path / (OB + ".zip")
+    with zipfile.ZipFile(packed, "w", zipfile.ZIP_DEFLATED) as out:
+        out.write(fixture(OB), OB)
+    assert convert(tmp_path, "bybit", str(packed))[0] == convert(tmp_path, "bybit", OB)[0]
+    trades = write(tmp_path, "ETHUSDT2024-07-19.csv.gz", lines("ETHUSDT2024-07-19.csv"))
+    assert convert(tmp_path, "bybit", trades)[0] == convert(tmp_path, "bybit", "ETHUSDT2024-07-19.csv")[0]
+    futures = write(tmp_path, "stream.gz", lines(FUTURES))
+    assert convert(tmp_path, "binance-stream", futures)[0] == convert(tmp_path, "binance-stream", FUTURES)[0]
+
+
+def test_symbol_picks_one_instrument_of_a_recording(tmp_path):
+    texts = lines(FUTURES)
+    texts.insert(8, texts[2].replace("ETHUSDT", "BTCUSDT").replace("ethusdt", "btcusdt"))
+    mixed = write(tmp_path, "mixed.txt", texts)
+    with pytest.raises(sources.SourceError, match=r"mixed.txt: line 9: a second instrument "
+                                                  r"'BTCUSDT' after 'ETHUSDT': choose one with --symbol"):
+        convert(tmp_path, "binance-stream", mixed)
+    got, summary = convert(tmp_path, "binance-stream", mixed, symbol="ethusdt", candles="none")
+    assert got == CASES[0][3]
+    assert summary.skipped["rows of other instruments"] == 1
+
+
 def test_the_files_of_a_recording_go_on_one_from_the_next(tmp_path):
     recorded = lines(RECORDED)
     first = write(tmp_path, "part1.gz", recorded[:20])     # ends before the snapshot
