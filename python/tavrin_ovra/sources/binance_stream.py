@@ -79,8 +79,8 @@ class Reader:
         self.names.append(member.name)
         base = (len(self.names) - 1) << _FILE_SHIFT
         for frame in JsonLines(member).frames():
-            self._chunk(frame.select("no", (pl.col("no") + base).alias("pos"),
-                                     unwrap(pl.col("line")).alias("text")))
+            self._chunk(unwrap(frame.select("no", (pl.col("no") + base).alias("pos"), "line"),
+                               "line"))
             self.job.tick()
 
     def finish(self) -> None:
