@@ -73,9 +73,11 @@ class Job:
 
     # -- the instrument ---------------------------------------------------------------
 
-    def pick(self, frame: pl.DataFrame, column: str, first_line: int) -> pl.DataFrame:
+    def pick(self, frame: pl.DataFrame, column: str, first_line: int,
+             numbers: Optional[str] = None) -> pl.DataFrame:
         """The rows of the chosen instrument. Without --symbol the first instrument seen is
-        the one, and a row of another one is an error."""
+        the one, and a row of another one is an error, placed at ``first_line`` plus the
+        row's index, or at the row's value of the column ``numbers`` where given."""
         if frame.height == 0:
             return frame
         # compare the few distinct names, not every row's text
@@ -90,7 +92,8 @@ class Job:
         others = [n for n in names if n is None or n.upper() != self.instrument]
         if others:
             other = frame.select(pl.col(column).is_in(others).arg_true().first()).item()
-            raise SourceError(self.where, first_line + other,
+            line = int(frame[numbers][other]) if numbers else first_line + other
+            raise SourceError(self.where, line,
                               f"a second instrument {others[0]!r} after {self.instrument!r}: "
                               "choose one with --symbol")
         return frame
