@@ -3,12 +3,13 @@
 The compression is told by the file's first bytes, not by its name. Text is handed on in
 chunks that end at a line break, each with the number of its first line, so that every
 reader can name the line of a fault. Decompression runs on a helper thread one chunk
-ahead of the reader (zlib lets the interpreter lock go while it works).
+ahead of the reader (zlib lets the interpreter lock go while it works). Chunks are kept
+to a few MiB: large enough that the per-chunk work of the readers is negligible, small
+enough that the allocator reuses their memory instead of mapping fresh pages each time.
 """
 
 from __future__ import annotations
 
-import gzip
 import os
 import queue
 import threading
@@ -21,7 +22,8 @@ from .errors import SourceError
 
 __all__ = ["Chunk", "Member", "members"]
 
-CHUNK_BYTES = 32 << 20
+CHUNK_BYTES = 8 << 20
+_GZIP_READ = 1 << 20  # compressed bytes handed to zlib at a time
 _GZIP_MAGIC = b"\x1f\x8b"
 _ZIP_MAGICS = (b"PK\x03\x04", b"PK\x05\x06")
 
@@ -114,10 +116,60 @@ def _gzip_member(path: str, size: int) -> Member:
     def opener() -> IO[bytes]:
         file = open(path, "rb")
         raw[:] = [file]
-        return _Closing(gzip.GzipFile(fileobj=file, mode="rb"), file, None)
+        return _Gunzip(file)
 
     return Member(path, opener, size, lambda _s: raw[0].tell() if raw else 0,
                   "the gzip stream is damaged or truncated")
+
+
+class _Gunzip:
+    """The text of a gzip file (one member or several in a row), decompressed by zlib
+    straight from the file's bytes. ``read`` gives at least ``n`` bytes where the file has
+    them; the text of a truncated or damaged stream is never given out, its fault is
+    raised instead."""
+
+    def __init__(self, file: IO[bytes]) -> None:
+        self.file = file
+        self.inflate = zlib.decompressobj(31)
+        self.started = False
+
+    def read(self, n: int) -> bytes:
+        pieces: List[bytes] = []
+        have = 0
+        while have < n:
+            compressed = self.file.read(_GZIP_READ)
+            if not compressed:
+                self._end()
+                break
+            while compressed:
+                if not self.started:
+                    compressed = compressed.lstrip(b"\x00")  # padding between members
+                    if not compressed:
+                        break
+                piece = self.inflate.decompress(compressed)
+                self.started = True
+                if piece:
+                    pieces.append(piece)
+                    have += len(piece)
+                compressed = self._next_member() if self.inflate.eof else b""
+        return pieces[0] if len(pieces) == 1 else b"".join(pieces)
+
+    def _next_member(self) -> bytes:
+        """After the end of one member: the bytes read of what follows."""
+        rest = self.inflate.unused_data
+        self.inflate = zlib.decompressobj(31)
+        self.started = False
+        return rest
+
+    def _end(self) -> None:
+        if self.started and not self.inflate.eof:
+            raise EOFError("the compressed file ended before the end of its stream")
+
+    def __enter__(self) -> "_Gunzip":
+        return self
+
+    def __exit__(self, *_exc: object) -> None:
+        self.file.close()
 
 
 def _zip_members(path: str) -> List[Member]:
@@ -211,18 +263,22 @@ def _ahead(blocks: Iterator[bytes]) -> Iterator[bytes]:
 
 
 def _lines(blocks: Iterator[bytes], name: str) -> Iterator[Chunk]:
-    """Re-cuts ``blocks`` at line breaks; CRLF becomes LF; the last line gets its break."""
+    """Re-cuts ``blocks`` at line breaks; CRLF becomes LF; the last line gets its break.
+    Each byte is copied at most once (a block that ends at a line break not at all)."""
     line = 1
     rest = b""
     try:
         for block in blocks:
-            data = rest + block if rest else block
-            cut = data.rfind(b"\n") + 1
+            cut = block.rfind(b"\n") + 1
             if cut == 0:
-                rest = data
+                rest += block
                 continue
-            rest = data[cut:]
-            chunk = _chunk(line, data[:cut])
+            if not rest and cut == len(block):
+                data = block
+            else:
+                data = b"".join((rest, memoryview(block)[:cut]))
+            rest = block[cut:]
+            chunk = _chunk(line, data)
             line += chunk.lines
             yield chunk
     except _Damaged as damaged:

@@ -34,9 +34,8 @@ def ceil_div(expr: pl.Expr, unit: int) -> pl.Expr:
 
 
 def level_texts(price: pl.Expr, qty: pl.Expr) -> pl.Expr:
-    """"[price,qty]" of one book level."""
-    return pl.concat_str([pl.lit("["), price.cast(pl.String), pl.lit(","),
-                          qty.cast(pl.String), pl.lit("]")])
+    """"[price,qty]" of one book level (null where either is missing)."""
+    return pl.format("[{},{}]", price, qty)
 
 
 def record_texts(series: str, frame: pl.DataFrame) -> str:
