@@ -6,10 +6,11 @@ non-decreasing across events (a running maximum), and its record is
 
 The record text of a whole chunk is built without a loop over rows or events: the rows
 are put in record order (within an event the bids, then the asks, each side keeping its
-row order) by one permutation worked out with cumulative sums; each row then gets the
-few characters that go before its level (a comma, the "],[" between the sides, or the
-head of its event, which also closes the event before it), and the texts of all rows are
-joined once.
+row order) by one permutation worked out with cumulative sums, unless they are in it
+already; each row then gets the few characters that go before its level (a comma, the
+"],[" between the sides, or the head of its event, which also closes the event before
+it), and the texts of all rows are formatted and joined in one go. Numbers are written by
+polars' float-to-text cast, as for every other record.
 """
 
 from __future__ import annotations
@@ -47,11 +48,11 @@ class BookText:
     last: int
 
 
-def book_text(ts: np.ndarray, snapshot: np.ndarray, bid: np.ndarray, levels: pl.Series,
-              starts: np.ndarray, carried: Optional[int]) -> BookText:
+def book_text(ts: np.ndarray, snapshot: np.ndarray, bid: np.ndarray, price: pl.Series,
+              size: pl.Series, starts: np.ndarray, carried: Optional[int]) -> BookText:
     """The records of the events that begin at ``starts`` (the last one runs to the last
-    row). ``ts`` are the rows' times, ``bid`` tells bid rows from ask rows, ``levels`` holds
-    the "[price,size]" text of each row; ``carried`` is the time of the event before."""
+    row). ``ts`` are the rows' times, ``bid`` tells bid rows from ask rows, ``price`` and
+    ``size`` make each row's level; ``carried`` is the time of the event before."""
     rows, events = len(ts), len(starts)
     ends = np.append(starts[1:], rows)
     stamps = np.maximum.accumulate(np.maximum.reduceat(ts, starts))
@@ -62,22 +63,29 @@ def book_text(ts: np.ndarray, snapshot: np.ndarray, bid: np.ndarray, levels: pl.
     bids = bids_before[ends] - bids_before[starts]
     event = np.repeat(np.arange(events), ends - starts)
     order = _record_order(bid, starts, bids, bids_before, event)
+    if order is not None:
+        price, size = price.gather(order), size.gather(order)
 
     separators = np.full(rows, _BETWEEN_LEVELS, dtype=np.int64)
     sides_meet = bids < ends - starts
     separators[(starts + bids)[sides_meet & (bids > 0)]] = _BETWEEN_SIDES
     separators[starts] = 2 + np.arange(events)
     table = pl.concat([pl.Series([",", "],["]), _heads(stamps, snapshot[starts], bids, sides_meet)])
-    text = (pl.DataFrame({"before": table.gather(separators), "level": levels.gather(order)})
-            .select(pl.concat_str("before", "level").str.join("")).item())
+    text = (pl.DataFrame({"before": table.gather(separators), "price": price, "size": size})
+            .select(pl.format("{}[{},{}]", "before", "price", "size").str.join("")).item())
     text += "]]" if sides_meet[-1] else "],[]]"
     return BookText(text, events, int(stamps[0]), int(stamps[-1]))
 
 
 def _record_order(bid: np.ndarray, starts: np.ndarray, bids: np.ndarray,
-                  bids_before: np.ndarray, event: np.ndarray) -> np.ndarray:
-    """The row indices in record order: within each event its bids, then its asks."""
+                  bids_before: np.ndarray, event: np.ndarray) -> Optional[np.ndarray]:
+    """The row indices in record order: within each event its bids, then its asks; None
+    where the rows are in that order already (as exchanges send their messages)."""
     rows = len(bid)
+    ask_then_bid = bid[1:] & ~bid[:-1]
+    ask_then_bid[starts[1:] - 1] = False                     # across events it is allowed
+    if not ask_then_bid.any():
+        return None
     index = np.arange(rows)
     start = starts[event]
     bid_rank = bids_before[:rows] - bids_before[start]      # bids before the row, in its event

@@ -39,9 +39,11 @@ def convert(format: str, files: Sequence[str], output: str, symbol: Optional[str
     if not files:
         raise ConvertError("no input file")
     try:
+        import numpy  # noqa: F401
         import polars  # noqa: F401
     except ImportError:
-        raise ConvertError('converting needs polars: pip install "tavrin_ovra[sources]"') from None
+        raise ConvertError('converting needs polars and numpy: '
+                           'pip install "tavrin_ovra[sources]"') from None
     from .job import Job
     if importlib.util.find_spec(f".{FORMATS[format]}", __package__) is None:
         raise ConvertError(f"the {format} reader is not written yet")

@@ -17,7 +17,7 @@ from typing import Dict, Iterator, List, Optional, Sequence, Tuple
 import polars as pl
 
 from .errors import SourceError
-from .opening import Member
+from .opening import Member, ahead
 
 __all__ = ["BOOL", "FLOAT", "INT", "TEXT", "CsvSource", "Field", "JsonLines", "first_true",
            "line_of"]
@@ -67,7 +67,11 @@ class CsvSource:
                        for n in self.names}
 
     def frames(self) -> Iterator[Tuple[int, pl.DataFrame]]:
-        """(first line, frame) per chunk; boolean fields come out as booleans."""
+        """(first line, frame) per chunk; boolean fields come out as booleans. The next
+        chunk is parsed on a helper thread while the reader works on this one."""
+        return ahead(self._frames())
+
+    def _frames(self) -> Iterator[Tuple[int, pl.DataFrame]]:
         for chunk in self.member.chunks():
             data, first, lines = chunk.data, chunk.first_line, chunk.lines
             if self.header and first == 1:

@@ -206,8 +206,8 @@ class _IncrementalBook:
         self.held = None
 
     def _write(self, frame: pl.DataFrame, starts: np.ndarray) -> None:
-        levels = frame.select(level_texts(pl.col("price"), pl.col("amount"))).to_series()
         events = book_text(frame["ts"].to_numpy(), frame["is_snapshot"].to_numpy(),
-                           frame["bid"].to_numpy(), levels, starts, self.carried)
+                           frame["bid"].to_numpy(), frame["price"], frame["amount"], starts,
+                           self.carried)
         self.carried = events.last
         self.job.emit_text("book", events.text, events.count, events.first, events.last)
