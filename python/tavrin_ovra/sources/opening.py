@@ -68,14 +68,19 @@ class Member:
                 pass
 
     def first_line(self, limit: int = 1 << 20) -> bytes:
-        """The first non-blank line (without its line break), for telling the kind of file."""
-        chunks = self.chunks(chunk_bytes=limit, prefetch=False)
+        """The first non-blank line (without its line break), for telling the kind of file.
+        Read in small pieces and only so far, so that a fault further on is met, and placed
+        at its line, by the reading proper."""
+        chunks = self.chunks(chunk_bytes=min(limit, 1 << 16), prefetch=False)
+        seen = 0
         try:
             for chunk in chunks:
                 for line in chunk.data.split(b"\n"):
                     if line.strip():
                         return line
-                break
+                seen += len(chunk.data)
+                if seen >= limit:
+                    break
         finally:
             chunks.close()
         return b""
