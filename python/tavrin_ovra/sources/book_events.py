@@ -61,24 +61,23 @@ def book_text(ts: np.ndarray, snapshot: np.ndarray, bid: np.ndarray, price: pl.S
     bids_before = np.zeros(rows + 1, dtype=np.int64)
     np.cumsum(bid, out=bids_before[1:])
     bids = bids_before[ends] - bids_before[starts]
-    event = np.repeat(np.arange(events), ends - starts)
-    order = _record_order(bid, starts, bids, bids_before, event)
+    order = _record_order(bid, starts, ends, bids, bids_before)
     if order is not None:
         price, size = price.gather(order), size.gather(order)
 
     separators = np.full(rows, _BETWEEN_LEVELS, dtype=np.int64)
-    sides_meet = bids < ends - starts
-    separators[(starts + bids)[sides_meet & (bids > 0)]] = _BETWEEN_SIDES
+    has_asks = bids < ends - starts
+    separators[(starts + bids)[has_asks & (bids > 0)]] = _BETWEEN_SIDES
     separators[starts] = 2 + np.arange(events)
-    table = pl.concat([pl.Series([",", "],["]), _heads(stamps, snapshot[starts], bids, sides_meet)])
+    table = pl.concat([pl.Series([",", "],["]), _heads(stamps, snapshot[starts], bids, has_asks)])
     text = (pl.DataFrame({"before": table.gather(separators), "price": price, "size": size})
             .select(pl.format("{}[{},{}]", "before", "price", "size").str.join("")).item())
-    text += "]]" if sides_meet[-1] else "],[]]"
+    text += "]]" if has_asks[-1] else "],[]]"
     return BookText(text, events, int(stamps[0]), int(stamps[-1]))
 
 
-def _record_order(bid: np.ndarray, starts: np.ndarray, bids: np.ndarray,
-                  bids_before: np.ndarray, event: np.ndarray) -> Optional[np.ndarray]:
+def _record_order(bid: np.ndarray, starts: np.ndarray, ends: np.ndarray, bids: np.ndarray,
+                  bids_before: np.ndarray) -> Optional[np.ndarray]:
     """The row indices in record order: within each event its bids, then its asks; None
     where the rows are in that order already (as exchanges send their messages)."""
     rows = len(bid)
@@ -86,6 +85,7 @@ def _record_order(bid: np.ndarray, starts: np.ndarray, bids: np.ndarray,
     ask_then_bid[starts[1:] - 1] = False                     # across events it is allowed
     if not ask_then_bid.any():
         return None
+    event = np.repeat(np.arange(len(starts)), ends - starts)
     index = np.arange(rows)
     start = starts[event]
     bid_rank = bids_before[:rows] - bids_before[start]      # bids before the row, in its event
