@@ -183,3 +183,42 @@ def test_a_damaged_gzip_names_the_first_line_not_read(tmp_path, monkeypatch, inf
     line = int(message.split("line ")[1].split(":")[0])
     assert 1 < line <= text.count("\n")          # the chunks before the damage were read
     assert sorted(p.name for p in tmp_path.iterdir()) == ["book.csv.gz"]
+
+
+# -- reading ahead -----------------------------------------------------------------------
+
+def test_reading_ahead_hands_over_an_error_after_the_items_before_it():
+    """A slow reader still gets every item and then the error, however long it takes."""
+    import time
+
+    def items():
+        yield from (1, 2, 3)
+        raise ValueError("the fourth")
+
+    got = []
+    with pytest.raises(ValueError, match="the fourth"):
+        for item in opening.ahead(items()):
+            if not got:
+                time.sleep(1.3)                  # longer than any wait of the helper
+            got.append(item)
+    assert got == [1, 2, 3]
+
+
+def test_reading_ahead_stops_and_closes_its_source_with_the_reader():
+    import threading
+    closed = []
+
+    def endless():
+        try:
+            number = 0
+            while True:
+                number += 1
+                yield number
+        finally:
+            closed.append(True)
+
+    stream = opening.ahead(endless())
+    assert next(stream) == 1
+    stream.close()
+    assert closed == [True]
+    assert not [t for t in threading.enumerate() if t.name == "tavrin-ovra-read"]
