@@ -4,8 +4,10 @@
 
 Writes a gzip CSV at the density of the recorded Binance ETHUSDT feed (about 40 level
 changes a message, prices on a 0.01 tick around 3,425, one snapshot of 1,000 + 1,000
-levels first), converts it in a child process and prints rows a second and the child's
-peak resident memory. A whole day at real density is about 10^8 rows.
+levels first), converts it in a child process and prints rows a second, the child's peak
+resident memory and processor time, and the machine's load average (a shared machine's
+other work shows in the wall time, not in the processor time). A whole day at real density
+is about 10^8 rows.
 """
 
 import argparse
@@ -64,14 +66,19 @@ def main() -> None:
               f"{time.perf_counter() - began:.1f} s")
     output = os.path.join(args.folder, "book.json")
     env = dict(os.environ, PYTHONPATH=os.path.join(HERE, os.pardir, "python"))
+    load_before = f"{os.getloadavg()[0]:.1f}"
     began = time.perf_counter()
     subprocess.run([sys.executable, "-m", "tavrin_ovra", "convert", "tardis", source, "-o", output],
                    check=True, env=env)
     seconds = time.perf_counter() - began
-    peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss / 1024
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    peak = usage.ru_maxrss / 1024
     print(f"{args.rows:,} rows in {seconds:.1f} s: {args.rows / seconds:,.0f} rows/s, "
           f"peak memory {peak:.0f} MiB, output {os.path.getsize(output) / 2**20:.0f} MiB; "
           f"10^8 rows at this rate: {1e8 / (args.rows / seconds):.0f} s")
+    print(f"processor time {usage.ru_utime + usage.ru_stime:.1f} s (user {usage.ru_utime:.1f}, "
+          f"system {usage.ru_stime:.1f}); load average before and after: {load_before} / "
+          f"{os.getloadavg()[0]:.1f}")
 
 
 if __name__ == "__main__":

@@ -14,7 +14,7 @@ def add_convert(commands: Any) -> None:
     sub = commands.add_parser(
         "convert", help="turn exchange data files into a dataset",
         description="Convert Tardis, Binance or Bybit files, or recorded Binance streams, "
-                    "into dataset JSON (needs polars: pip install \"tavrin_ovra[sources]\").")
+                    "into dataset JSON (needs polars and numpy: pip install \"tavrin_ovra[sources]\").")
     sub.add_argument("format", choices=list(FORMATS), help="the files' format")
     sub.add_argument("files", nargs="+", metavar="FILE", help="plain, .gz or .zip files")
     sub.add_argument("-o", "--output", required=True, metavar="OUT.json", help="dataset file")

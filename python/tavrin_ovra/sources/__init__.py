@@ -6,8 +6,8 @@
 
 Formats: "tardis" (downloadable CSV files), "binance" (public data archives), "bybit"
 (order-book history and trade files), "binance-stream" (recorded websocket messages).
-Reading needs polars (``pip install "tavrin_ovra[sources]"``); the module itself still
-reads no files, this package does.
+Reading needs polars and numpy (``pip install "tavrin_ovra[sources]"``); the module itself
+still reads no files, this package does.
 """
 
 from .convert import CANDLES, FORMATS, convert

@@ -38,9 +38,11 @@ def convert(format: str, files: Sequence[str], output: str, symbol: Optional[str
     if not files:
         raise ConvertError("no input file")
     try:
+        import numpy  # noqa: F401
         import polars  # noqa: F401
     except ImportError:
-        raise ConvertError('converting needs polars: pip install "tavrin_ovra[sources]"') from None
+        raise ConvertError('converting needs polars and numpy: '
+                           'pip install "tavrin_ovra[sources]"') from None
     from .job import Job
     module = importlib.import_module(f".{FORMATS[format]}", __package__)
     streams: List[Member] = [m for path in files for m in members(path)]

@@ -67,6 +67,12 @@ class Job:
         elif series == "candles":
             self.vendor_candles += frame.height
 
+    def emit_text(self, series: str, text: str, count: int, first: int, last: int) -> None:
+        """Writes ``count`` records already made into text (records separated by commas)
+        whose times run from ``first`` to ``last``. Not for trades or candles, whose frames
+        are needed for the derived candles."""
+        self.writer.add(series, text, count, first, last)
+
     def skip(self, reason: str, count: int) -> None:
         if count:
             self.skips[reason] += count

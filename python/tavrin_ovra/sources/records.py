@@ -34,22 +34,14 @@ def ceil_div(expr: pl.Expr, unit: int) -> pl.Expr:
 
 
 def level_texts(price: pl.Expr, qty: pl.Expr) -> pl.Expr:
-    """"[price,qty]" of one book level."""
-    return pl.concat_str([pl.lit("["), price.cast(pl.String), pl.lit(","),
-                          qty.cast(pl.String), pl.lit("]")])
+    """"[price,qty]" of one book level (null where either is missing)."""
+    return pl.format("[{},{}]", price, qty)
 
 
 def record_texts(series: str, frame: pl.DataFrame) -> str:
     """The records of ``frame`` as JSON arrays separated by commas (no brackets around)."""
-    parts: List[pl.Expr] = []
+    fields = []
     for name in SERIES[series]:
-        column = pl.col(name)
-        if name in _WORDS:
-            parts += [pl.lit('"'), column, pl.lit('"')]
-        elif name in _LEVELS:
-            parts += [pl.lit("["), column, pl.lit("]")]
-        else:
-            parts.append(column.cast(pl.String))
-        parts.append(pl.lit(","))
-    parts[-1] = pl.lit("]")
-    return frame.select(pl.concat_str([pl.lit("[")] + parts).str.join(",")).item() or ""
+        fields.append('"{}"' if name in _WORDS else "[{}]" if name in _LEVELS else "{}")
+    record = pl.format("[" + ",".join(fields) + "]", *SERIES[series])
+    return frame.select(record.str.join(",")).item() or ""

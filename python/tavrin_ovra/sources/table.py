@@ -2,7 +2,8 @@
 
 The fast road hands a whole chunk to polars. Only when polars refuses a chunk, or a value
 check finds a bad row, are the lines of that chunk looked at one by one, to say which line
-is wrong and how.
+is wrong and how. Boolean fields are parsed by polars itself, which takes "true" and
+"false" in any letter case and refuses anything else, as the line check does.
 """
 
 from __future__ import annotations
@@ -16,13 +17,13 @@ from typing import Dict, Iterator, List, Optional, Sequence, Tuple
 import polars as pl
 
 from .errors import SourceError
-from .opening import Member
+from .opening import Member, ahead
 
 __all__ = ["BOOL", "FLOAT", "INT", "TEXT", "CsvSource", "Field", "JsonLines", "first_true",
            "line_of"]
 
 INT, FLOAT, TEXT, BOOL = "integer", "number", "text", "boolean"
-_DTYPES = {INT: pl.Int64, FLOAT: pl.Float64, TEXT: pl.String, BOOL: pl.String}
+_DTYPES = {INT: pl.Int64, FLOAT: pl.Float64, TEXT: pl.String, BOOL: pl.Boolean}
 _INTEGER = re.compile(r"[+-]?[0-9]+")
 _NUMBER = re.compile(r"[+-]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][+-]?[0-9]+)?")
 _NONFINITE = re.compile(r"[+-]?(inf|infinity|nan)", re.IGNORECASE)
@@ -66,7 +67,11 @@ class CsvSource:
                        for n in self.names}
 
     def frames(self) -> Iterator[Tuple[int, pl.DataFrame]]:
-        """(first line, frame) per chunk; boolean fields come out as booleans."""
+        """(first line, frame) per chunk; boolean fields come out as booleans. The next
+        chunk is parsed on a helper thread while the reader works on this one."""
+        return ahead(self._frames())
+
+    def _frames(self) -> Iterator[Tuple[int, pl.DataFrame]]:
         for chunk in self.member.chunks():
             data, first, lines = chunk.data, chunk.first_line, chunk.lines
             if self.header and first == 1:
@@ -89,9 +94,7 @@ class CsvSource:
         bad = first_true(frame, pl.any_horizontal(self._faults()))
         if bad is not None:
             self.fail(data, first, bad)
-        conversions = [(pl.col(f.name).str.to_lowercase() == "true").alias(f.name)
-                       for f in self.fields.values() if f.kind == BOOL]
-        return frame.with_columns(conversions) if conversions else frame
+        return frame
 
     def _faults(self) -> List[pl.Expr]:
         faults = [pl.lit(False)]
@@ -100,10 +103,8 @@ class CsvSource:
             value_bad = pl.lit(False)
             if field.kind == FLOAT:
                 value_bad = ~column.is_finite()
-            elif field.kind == BOOL:
-                value_bad = ~column.str.to_lowercase().is_in(["true", "false"])
-            if field.words is not None:
-                value_bad = value_bad | ~column.is_in(list(field.words))
+            if field.words is not None:  # a few words: comparisons beat a set lookup
+                value_bad = value_bad | ~pl.any_horizontal([column == w for w in field.words])
             if field.required:
                 faults.append(column.is_null())
             faults.append(column.is_not_null() & value_bad)

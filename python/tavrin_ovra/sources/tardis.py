@@ -20,8 +20,10 @@ from __future__ import annotations
 import re
 from typing import Dict, List, Optional
 
+import numpy as np
 import polars as pl
 
+from .book_events import book_text, event_starts
 from .errors import SourceError
 from .job import Job
 from .opening import Member
@@ -178,7 +180,10 @@ class _IncrementalBook:
 
     def add(self, frame: pl.DataFrame) -> None:
         frame = frame.select(ceil_div(pl.col("timestamp"), _US).alias("ts"), "local_timestamp",
-                             "is_snapshot", "side", "price", "amount")
+                             "is_snapshot", (pl.col("side") == "bid").alias("bid"),
+                             "price", "amount")
+        if frame.height == 0:
+            return
         if not self.synced:
             start = first_true(frame, pl.col("is_snapshot"))
             if start is None:
@@ -189,31 +194,20 @@ class _IncrementalBook:
             self.synced = True
         if self.held is not None:
             frame = pl.concat([self.held, frame])
-        snapshot, local = pl.col("is_snapshot"), pl.col("local_timestamp")
-        frame = frame.with_columns(
-            ((snapshot != snapshot.shift(1)) | (~snapshot & (local != local.shift(1))))
-            .fill_null(True).cum_sum().alias("event"))
-        last = frame["event"][-1]
-        self.held = frame.filter(pl.col("event") == last).drop("event")
-        self._write(frame.filter(pl.col("event") != last))
+        starts = event_starts(frame["is_snapshot"].to_numpy(), frame["local_timestamp"].to_numpy())
+        last = int(starts[-1])
+        self.held = frame.slice(last)
+        if last:
+            self._write(frame.slice(0, last), starts[:-1])
 
     def close(self) -> None:
         if self.held is not None and self.held.height:
-            self._write(self.held.with_columns(pl.lit(0).alias("event")))
+            self._write(self.held, np.zeros(1, dtype=np.int64))
         self.held = None
 
-    def _write(self, frame: pl.DataFrame) -> None:
-        if frame.height == 0:
-            return
-        bid = pl.col("side") == "bid"
-        level = level_texts(pl.col("price"), pl.col("amount"))
-        events = (frame.with_columns(level.alias("level"), bid.alias("bid"))
-                  .group_by("event", maintain_order=True)
-                  .agg(pl.col("ts").max(), pl.col("is_snapshot").first(),
-                       pl.col("level").filter(pl.col("bid")).str.join(",").alias("bids"),
-                       pl.col("level").filter(~pl.col("bid")).str.join(",").alias("asks"))
-                  .select(self.job.book_stamps(pl.col("ts"), self.carried).alias("ts"),
-                          pl.when(pl.col("is_snapshot")).then(pl.lit("snapshot"))
-                          .otherwise(pl.lit("diff")).alias("kind"), "bids", "asks"))
-        self.carried = events["ts"][-1]
-        self.job.emit("book", events)
+    def _write(self, frame: pl.DataFrame, starts: np.ndarray) -> None:
+        events = book_text(frame["ts"].to_numpy(), frame["is_snapshot"].to_numpy(),
+                           frame["bid"].to_numpy(), frame["price"], frame["amount"], starts,
+                           self.carried)
+        self.carried = events.last
+        self.job.emit_text("book", events.text, events.count, events.first, events.last)
