@@ -9,7 +9,7 @@ namespace ovra {
 void BookTape::clear() noexcept {
     states_.clear();
     state_bytes_ = 0;
-    head_ = StampedBook{};
+    head_ = StampedBook(ticks_per_unit_);
     head_index_ = 0;
     min_gap_ = 0;
 }
@@ -30,7 +30,7 @@ void BookTape::advance_to(std::uint32_t index) {
         if (kept_before) {
             thaw(head_, *std::prev(it)->second);
         } else {
-            head_ = StampedBook{};
+            head_ = StampedBook(ticks_per_unit_);
         }
         head_index_ = nearest;
     }
@@ -97,7 +97,7 @@ void BookTape::thin() {
 void BookTape::fit() {
     while (!states_.empty() && memory_bytes() > budget_) thin();
     if (memory_bytes() > budget_) {
-        head_ = StampedBook{};
+        head_ = StampedBook(ticks_per_unit_);
         head_index_ = 0;
     }
 }

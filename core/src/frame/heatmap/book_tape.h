@@ -20,7 +20,8 @@ namespace ovra {
 
 class BookTape {
 public:
-    explicit BookTape(std::span<const BookEvent> events) noexcept : events_(events) {}
+    explicit BookTape(std::span<const BookEvent> events) noexcept
+        : events_(events), ticks_per_unit_(choose_ticks_per_unit(events)), head_(ticks_per_unit_) {}
 
     // The book after events [0, index), index <= the number of events.
     std::shared_ptr<const FrozenBook> book_at(std::uint32_t index);
@@ -45,6 +46,7 @@ private:
     void fit();
 
     std::span<const BookEvent> events_;
+    double ticks_per_unit_;
     StampedBook head_;
     std::uint32_t head_index_ = 0;  // head_ is the book after events [0, head_index_)
     std::map<std::uint32_t, std::shared_ptr<const FrozenBook>> states_;
