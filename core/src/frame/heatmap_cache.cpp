@@ -18,7 +18,7 @@
 
 #include "frame/frame_window.h"
 #include "frame/heatmap/book_tape.h"
-#include "frame/heatmap/row_texts.h"
+#include "frame/heatmap/band_cells.h"
 #include "frame_writer.h"
 #include "json/json_writer.h"
 #include "panels/book_heatmap.h"
@@ -60,22 +60,22 @@ std::vector<std::uint32_t> bucket_ends(std::span<const BookEvent> events, std::s
     return ends;
 }
 
-std::string row_text(const FrozenBook& book, std::uint32_t from, const RowTexts::Ladder& ladder,
-                     std::vector<double>& cells) {
+// A row summed whole from the book, as the stateless road sums it.
+void append_row_text(const FrozenBook& book, std::uint32_t from, const std::vector<double>& lo,
+                     const std::vector<double>& hi, json::JsonWriter& w) {
     thread_local std::vector<std::int64_t> bid_keys, ask_keys;
     thread_local std::vector<double> bid_qty, ask_qty, bid_sums, ask_sums;
     const SideView bids = book.bids.view_from(from, bid_keys, bid_qty);
     const SideView asks = book.asks.view_from(from, ask_keys, ask_qty);
-    cells.resize(ladder.lo.size());
-    heatmap_row(bids, asks, ladder.lo, ladder.hi, bid_sums, ask_sums, cells.data());
-    json::JsonWriter w;
+    thread_local std::vector<double> cells;
+    cells.resize(lo.size());
+    heatmap_row(bids, asks, lo, hi, bid_sums, ask_sums, cells.data());
     w.raw('[');
     for (std::size_t l = 0; l < cells.size(); ++l) {
         if (l) w.raw(',');
         w.f64(cells[l]);
     }
     w.raw(']');
-    return w.take();
 }
 
 }  // namespace
@@ -85,21 +85,21 @@ struct HeatmapCache::Impl {
 
     std::mutex mutex;
     BookTape tape;
-    RowTexts rows;
+    BandCells cells;
     std::size_t limit = kDefaultMemoryLimit;
     std::atomic<std::size_t> bytes{0};
     std::atomic<std::size_t> states{0};
 
-    // Row texts may take a quarter of the limit, the books the rest.
+    // Cells may take a quarter of the limit, the books the rest.
     void fit() {
-        rows.fit(limit / 4);
-        tape.set_budget(limit - rows.memory_bytes());
-        bytes = tape.memory_bytes() + rows.memory_bytes();
+        cells.fit(limit / 4);
+        tape.set_budget(limit - cells.memory_bytes());
+        bytes = tape.memory_bytes() + cells.memory_bytes();
         states = tape.state_count();
     }
     void drop() noexcept {
         tape.clear();
-        rows.clear();
+        cells.clear();
         bytes = 0;
         states = 0;
     }
@@ -120,9 +120,9 @@ void HeatmapCache::Impl::append(const OvraPanel::BookHeatmap& panel, std::span<c
     const auto from = static_cast<std::uint32_t>(first);
     const auto to = static_cast<std::uint32_t>(last);
     const std::vector<std::uint32_t> ends = bucket_ends(events, first, last, grid);
-    // Nothing kept inside the window: the replay to its end passes every
-    // bucket end anyway, so their books are kept on the way.
-    if (!tape.has_state_within(from, to)) tape.prepare(ends);
+    // The books of the bucket ends not kept yet are made in one pass
+    // forward, kept as the budget allows.
+    tape.prepare(ends);
     const auto final_book = tape.book_at(to);
     if (!final_book->bids.holds_from(from) || !final_book->asks.holds_from(from)) {
         append_empty(out);
@@ -131,7 +131,7 @@ void HeatmapCache::Impl::append(const OvraPanel::BookHeatmap& panel, std::span<c
     const double mid = heatmap_mid(final_book->bids.best_key_from(from), final_book->asks.best_key_from(from));
     const std::vector<double> lo = heatmap_ladder(mid, panel.price_bin, panel.depth_levels);
     const std::vector<double> hi = heatmap_band_tops(lo, panel.price_bin);
-    RowTexts::Ladder& ladder = rows.ladder(lo, hi);
+    const bool kept = cells.place(panel.price_bin, lo, hi);
 
     // Written apart and appended whole, so that a failed allocation leaves
     // `out` as it was.
@@ -147,17 +147,16 @@ void HeatmapCache::Impl::append(const OvraPanel::BookHeatmap& panel, std::span<c
         w.f64(lo[l]);
     }
     w.raw("],\"intensity\":[");
-    std::vector<double> cells;
     for (std::size_t k = 0; k < ends.size(); ++k) {
         if (k) w.raw(',');
-        const std::uint64_t key = RowTexts::row_key(ends[k], from);
-        auto found = ladder.rows.find(key);
-        if (found == ladder.rows.end()) {
-            const auto book = ends[k] == to ? final_book : tape.book_at(ends[k]);
-            rows.add(ladder, key, row_text(*book, from, ladder, cells));
-            found = ladder.rows.find(key);
-        }
-        w.raw(found->second);
+        const std::uint32_t end = ends[k];
+        std::shared_ptr<const FrozenBook> book;
+        const auto book_at_end = [&]() -> const FrozenBook& {
+            if (!book) book = end == to ? final_book : tape.book_at(end);
+            return *book;
+        };
+        if (kept && cells.append_row(end, from, book_at_end, w.text())) continue;
+        append_row_text(book_at_end(), from, lo, hi, w);
     }
     w.raw("]}");
     out += w.text();

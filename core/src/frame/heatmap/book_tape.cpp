@@ -14,12 +14,6 @@ void BookTape::clear() noexcept {
     min_gap_ = 0;
 }
 
-bool BookTape::has_state_within(std::uint32_t from, std::uint32_t to) const noexcept {
-    if (head_index_ >= from && head_index_ <= to) return true;
-    const auto it = states_.lower_bound(from);
-    return it != states_.end() && it->first <= to;
-}
-
 // Moves the head to `index`: onward from where it stands when no kept state
 // lies between, else from the nearest kept state at or before `index`.
 void BookTape::advance_to(std::uint32_t index) {

@@ -28,8 +28,6 @@ public:
     // Replays once forward through the ascending `stops`, keeping the book
     // at each as the budget allows.
     void prepare(std::span<const std::uint32_t> stops);
-    // Whether a state is kept at an index in [from, to], or the live head is there.
-    bool has_state_within(std::uint32_t from, std::uint32_t to) const noexcept;
 
     // Bytes of the kept states and the head together; lowering the budget
     // thins at once (and drops the head when even that is not enough).

@@ -156,6 +156,10 @@ void StampedSide::load(std::span<const BookLevel> levels, std::uint32_t writer) 
 void StampedSide::append_paged(std::vector<std::int64_t>& stored, std::vector<double>& qty,
                                std::vector<std::uint32_t>& stamp) const {
     constexpr std::size_t kWords = kPageTicks / 64;
+    std::size_t at = stored.size();
+    stored.resize(at + size_);
+    qty.resize(at + size_);
+    stamp.resize(at + size_);
     const std::size_t n = pages_.size();
     for (std::size_t p = 0; p < n; ++p) {
         const Page* page = pages_[flip_ ? n - 1 - p : p].get();
@@ -167,9 +171,10 @@ void StampedSide::append_paged(std::vector<std::int64_t>& stored, std::vector<do
                 const int b = flip_ ? 63 - std::countl_zero(bits) : std::countr_zero(bits);
                 bits &= ~(std::uint64_t{1} << b);
                 const std::size_t slot = word_index * 64 + static_cast<std::size_t>(b);
-                stored.push_back(page->stored[slot]);
-                qty.push_back(page->qty[slot]);
-                stamp.push_back(page->stamp[slot]);
+                stored[at] = page->stored[slot];
+                qty[at] = page->qty[slot];
+                stamp[at] = page->stamp[slot];
+                ++at;
             }
         }
     }
@@ -177,9 +182,6 @@ void StampedSide::append_paged(std::vector<std::int64_t>& stored, std::vector<do
 
 FrozenSide StampedSide::freeze() const {
     FrozenSide frozen(flip_ == 0 ? SideBest::Highest : SideBest::Lowest);
-    frozen.stored_.reserve(size());
-    frozen.qty_.reserve(size());
-    frozen.stamp_.reserve(size());
     append_paged(frozen.stored_, frozen.qty_, frozen.stamp_);
     // Paged prices are ticks: finite, and above zero when the tick is.
     frozen.plain_ = frozen.stored_.empty() || (total_order_value(frozen.stored_.front() ^ flip_) > 0.0 &&

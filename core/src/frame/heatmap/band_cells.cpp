@@ -1,0 +1,208 @@
+// Kept heatmap cells: placing a ladder on its lattice, summing the cells a
+// row lacks, and joining the kept cell texts into rows.
+#include "frame/heatmap/band_cells.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <limits>
+
+#include "json/json_writer.h"
+#include "numeric.h"
+#include "panels/book_side.h"
+
+namespace ovra {
+
+namespace {
+
+constexpr std::uint32_t kNoStamp = std::numeric_limits<std::uint32_t>::max();
+// Rough heap cost of a kept row or family beside its arrays.
+constexpr std::size_t kOverhead = 96;
+
+std::uint64_t bits_of(double x) noexcept { return std::bit_cast<std::uint64_t>(x); }
+
+// One band's sum over one side and the window starts it holds for.
+struct BandSum {
+    double sum = -0.0;
+    std::uint32_t oldest_in = kNoStamp;  // smallest stamp summed
+    std::uint32_t newest_out = 0;        // largest stamp left out, plus one (0: none)
+};
+
+// Sums the bands [j0, j1) of the ladder over one plain side into out[j], in ascending
+// price order from -0.0, taking the entries stamped >= from. On a side of
+// finite prices above zero a band holds exactly the entries with
+// lo <= price < hi, as the row sums of the stateless road take them.
+void sum_side(const FrozenSide& side, std::uint32_t from, std::span<const double> lo, std::span<const double> hi,
+              std::size_t j0, std::size_t j1, std::vector<BandSum>& out) {
+    const SideView view = side.view();
+    const std::span<const std::uint32_t> stamps = side.stamps();
+    const std::size_t n = view.size();
+    const bool flipped = view.flip != 0;
+    std::size_t cursor = n;
+    double cursor_lo = 0.0;
+    for (std::size_t j = j0; j < j1; ++j) {
+        BandSum& cell = out[j];
+        const double band_lo = lo[j];
+        const double band_hi = hi[j];
+        if (!(band_lo < band_hi) || n == 0) continue;
+        if (cursor == n || band_lo < cursor_lo) {
+            cursor = view.lower_bound(total_order_key(band_lo == 0.0 ? -0.0 : band_lo));
+        } else {
+            while (cursor != n && total_order_value(view.key_at(cursor)) < band_lo) ++cursor;
+        }
+        cursor_lo = band_lo;
+        double sum = cell.sum;
+        for (std::size_t i = cursor; i != n && total_order_value(view.key_at(i)) < band_hi; ++i) {
+            const std::size_t at = flipped ? n - 1 - i : i;
+            const std::uint32_t stamp = stamps[at];
+            if (stamp >= from) {
+                sum += view.qty[at];
+                cell.oldest_in = std::min(cell.oldest_in, stamp);
+            } else {
+                cell.newest_out = std::max(cell.newest_out, stamp + 1);
+            }
+        }
+        cell.sum = sum;
+    }
+}
+
+}  // namespace
+
+std::size_t BandCells::Row::bytes() const noexcept {
+    return kOverhead + text.capacity() +
+           (start.capacity() + valid_from.capacity() + valid_to.capacity()) * sizeof(std::uint32_t);
+}
+
+bool BandCells::place(double price_bin, std::span<const double> lo, std::span<const double> hi) {
+    const std::uint64_t bin_bits = bits_of(price_bin);
+    auto it = std::find_if(families_.begin(), families_.end(),
+                           [bin_bits](const Family& f) { return f.bin_bits == bin_bits; });
+    if (it == families_.end()) {
+        families_.emplace_front();
+        families_.front().bin_bits = bin_bits;
+        families_.front().bytes = kOverhead;
+        bytes_ += kOverhead;
+    } else {
+        families_.splice(families_.begin(), families_, it);
+    }
+    Family& family = families_.front();
+    if (lo.empty() || !(price_bin > 0.0)) return false;
+    const double first = lo[0] / price_bin;
+    if (!(std::fabs(first) < 4503599627370496.0)) return false;  // 2^52, NaN too
+    first_ = std::llround(first);
+    for (std::size_t j = 0; j < lo.size(); ++j) {
+        const std::pair<std::uint64_t, std::uint64_t> band{bits_of(lo[j]), bits_of(hi[j])};
+        const auto [known, fresh] = family.bands.emplace(first_ + static_cast<std::int64_t>(j), band);
+        if (fresh) {
+            family.bytes += kOverhead;
+            bytes_ += kOverhead;
+        } else if (known->second != band) {
+            return false;
+        }
+    }
+    lo_.assign(lo.begin(), lo.end());
+    hi_.assign(hi.begin(), hi.end());
+    return true;
+}
+
+bool BandCells::append_row(std::uint32_t end, std::uint32_t from, const std::function<const FrozenBook&()>& book,
+                           std::string& out) {
+    Family& family = families_.front();
+    Row& row = family.rows[end];
+    const std::size_t depth = lo_.size();
+    std::vector<char> stale(depth, 0);
+    bool any = false;
+    for (std::size_t j = 0; j < depth; ++j) {
+        const std::int64_t i = first_ + static_cast<std::int64_t>(j) - row.base;
+        const bool held = i >= 0 && i < static_cast<std::int64_t>(row.width()) &&
+                          row.valid_from[static_cast<std::size_t>(i)] <= from &&
+                          from <= row.valid_to[static_cast<std::size_t>(i)];
+        stale[j] = !held;
+        any = any || !held;
+    }
+    if (any) {
+        const FrozenBook& at_end = book();
+        if (!at_end.bids.plain() || !at_end.asks.plain()) {
+            if (row.width() == 0) family.rows.erase(end);
+            return false;
+        }
+        const std::size_t before = row.bytes();
+        rebuild(row, from, at_end, stale);
+        const std::size_t after = row.bytes();
+        family.bytes += after - before;
+        bytes_ += after - before;
+    }
+    const auto a = static_cast<std::size_t>(first_ - row.base);
+    out.push_back('[');
+    out.append(row.text, row.start[a], row.start[a + depth] - 1 - row.start[a]);
+    out.push_back(']');
+    return true;
+}
+
+// Sums the stale cells of the placed ladder and joins them with the kept
+// ones: the row then spans the kept cells and the ladder, or only the
+// ladder when they are apart.
+void BandCells::rebuild(Row& row, std::uint32_t from, const FrozenBook& book, const std::vector<char>& stale) {
+    const std::size_t depth = lo_.size();
+    std::vector<BandSum> bids(depth), asks(depth);
+    for (std::size_t j = 0; j < depth;) {
+        if (!stale[j]) {
+            ++j;
+            continue;
+        }
+        std::size_t k = j;
+        while (k < depth && stale[k]) ++k;
+        sum_side(book.bids, from, lo_, hi_, j, k, bids);
+        sum_side(book.asks, from, lo_, hi_, j, k, asks);
+        j = k;
+    }
+    const std::int64_t a = first_;
+    const std::int64_t b = first_ + static_cast<std::int64_t>(depth);
+    const auto width = static_cast<std::int64_t>(row.width());
+    const bool joined = width > 0 && a <= row.base + width && row.base <= b;
+    const std::int64_t low = joined ? std::min(a, row.base) : a;
+    const std::int64_t high = joined ? std::max(b, row.base + width) : b;
+    Row fresh;
+    fresh.base = low;
+    const auto cells = static_cast<std::size_t>(high - low);
+    fresh.start.reserve(cells + 1);
+    fresh.valid_from.reserve(cells);
+    fresh.valid_to.reserve(cells);
+    json::JsonWriter w;
+    w.text().reserve(joined ? row.text.size() + 12 * depth : 12 * depth);
+    for (std::int64_t n = low; n < high; ++n) {
+        if (n > low) w.raw(',');
+        fresh.start.push_back(static_cast<std::uint32_t>(w.text().size()));
+        const std::int64_t j = n - a;
+        if (j >= 0 && j < static_cast<std::int64_t>(depth) && stale[static_cast<std::size_t>(j)]) {
+            const BandSum& bid = bids[static_cast<std::size_t>(j)];
+            const BandSum& ask = asks[static_cast<std::size_t>(j)];
+            w.f64(round8(bid.sum + ask.sum));
+            fresh.valid_from.push_back(std::max(bid.newest_out, ask.newest_out));
+            fresh.valid_to.push_back(std::min(bid.oldest_in, ask.oldest_in));
+        } else {
+            const auto i = static_cast<std::size_t>(n - row.base);
+            w.raw(std::string_view(row.text).substr(row.start[i], row.start[i + 1] - 1 - row.start[i]));
+            fresh.valid_from.push_back(row.valid_from[i]);
+            fresh.valid_to.push_back(row.valid_to[i]);
+        }
+    }
+    fresh.start.push_back(static_cast<std::uint32_t>(w.text().size() + 1));
+    fresh.text = w.take();
+    row = std::move(fresh);
+}
+
+void BandCells::fit(std::size_t bytes) {
+    while (bytes_ > bytes && families_.size() > 1) {
+        bytes_ -= families_.back().bytes;
+        families_.pop_back();
+    }
+    if (bytes_ > bytes) clear();
+}
+
+void BandCells::clear() noexcept {
+    families_.clear();
+    bytes_ = 0;
+}
+
+}  // namespace ovra
