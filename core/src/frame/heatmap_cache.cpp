@@ -18,6 +18,7 @@
 
 #include "frame/frame_window.h"
 #include "frame/heatmap/book_tape.h"
+#include "frame/heatmap/bucket_ends.h"
 #include "frame/heatmap/band_cells.h"
 #include "frame_writer.h"
 #include "json/json_writer.h"
@@ -44,22 +45,6 @@ Result<Ok, std::string> append_stateless(const OvraPanel::BookHeatmap& panel, co
 
 void append_empty(std::string& out) { append_panel_json(out, PanelData{PanelData::BookHeatmap{}}); }
 
-// The event index where each bucket of the window ends (the last one at
-// `last`), ascending.
-std::vector<std::uint32_t> bucket_ends(std::span<const BookEvent> events, std::size_t first, std::size_t last,
-                                       const TimeGrid& grid) {
-    const auto n = static_cast<std::size_t>(grid.count);
-    std::vector<std::uint32_t> ends(n);
-    auto at = events.begin() + static_cast<std::ptrdiff_t>(first);
-    const auto stop = events.begin() + static_cast<std::ptrdiff_t>(last);
-    for (std::size_t k = 0; k < n; ++k) {
-        const Int128 end = grid.bucket_end(static_cast<std::int64_t>(k));
-        at = std::partition_point(at, stop, [end](const BookEvent& e) { return e.ts < end; });
-        ends[k] = static_cast<std::uint32_t>(at - events.begin());
-    }
-    return ends;
-}
-
 // A row summed whole from the book, as the stateless road sums it.
 void append_row_text(const FrozenBook& book, std::uint32_t from, const std::vector<double>& lo,
                      const std::vector<double>& hi, json::JsonWriter& w) {
@@ -81,32 +66,39 @@ void append_row_text(const FrozenBook& book, std::uint32_t from, const std::vect
 }  // namespace
 
 struct HeatmapCache::Impl {
-    explicit Impl(const Dataset& dataset) noexcept : tape(dataset.book) {}
+    explicit Impl(const Dataset& dataset) noexcept : tape(dataset.book), buckets(dataset.book) {}
 
     std::mutex mutex;
     BookTape tape;
+    BucketEnds buckets;
     BandCells cells;
+    std::vector<std::uint32_t> ends;  // scratch: the bucket ends of the window asked for
+    std::size_t last_size = 0;        // text of the panel answered last
     std::size_t limit = kDefaultMemoryLimit;
     std::atomic<std::size_t> bytes{0};
     std::atomic<std::size_t> states{0};
 
-    // Cells may take a quarter of the limit, the books the rest.
+    // Bucket ends may take a sixteenth of the limit, cells a quarter, the
+    // books the rest.
+    std::size_t bucket_budget() const noexcept { return limit / 16; }
     void fit() {
+        buckets.fit(bucket_budget());
         cells.fit(limit / 4);
-        tape.set_budget(limit - cells.memory_bytes());
-        bytes = tape.memory_bytes() + cells.memory_bytes();
+        tape.set_budget(limit - cells.memory_bytes() - buckets.memory_bytes());
+        bytes = tape.memory_bytes() + cells.memory_bytes() + buckets.memory_bytes();
         states = tape.state_count();
     }
     void drop() noexcept {
         tape.clear();
+        buckets.clear();
         cells.clear();
         bytes = 0;
         states = 0;
     }
 
     bool one_sided(std::size_t first, std::size_t last);
-    void append(const OvraPanel::BookHeatmap& panel, std::span<const BookEvent> events, std::size_t first,
-                std::size_t last, const TimeGrid& grid, std::string& out);
+    void append(const OvraPanel::BookHeatmap& panel, std::size_t first, std::size_t last, const TimeGrid& grid,
+                std::string& out);
 };
 
 bool HeatmapCache::Impl::one_sided(std::size_t first, std::size_t last) {
@@ -115,11 +107,11 @@ bool HeatmapCache::Impl::one_sided(std::size_t first, std::size_t last) {
     return !book->bids.holds_from(from) || !book->asks.holds_from(from);
 }
 
-void HeatmapCache::Impl::append(const OvraPanel::BookHeatmap& panel, std::span<const BookEvent> events,
-                                std::size_t first, std::size_t last, const TimeGrid& grid, std::string& out) {
+void HeatmapCache::Impl::append(const OvraPanel::BookHeatmap& panel, std::size_t first, std::size_t last,
+                                const TimeGrid& grid, std::string& out) {
     const auto from = static_cast<std::uint32_t>(first);
     const auto to = static_cast<std::uint32_t>(last);
-    const std::vector<std::uint32_t> ends = bucket_ends(events, first, last, grid);
+    buckets.window_ends(grid, first, last, bucket_budget(), ends);
     // The books of the bucket ends not kept yet are made in one pass
     // forward, kept as the budget allows.
     tape.prepare(ends);
@@ -133,9 +125,16 @@ void HeatmapCache::Impl::append(const OvraPanel::BookHeatmap& panel, std::span<c
     const std::vector<double> hi = heatmap_band_tops(lo, panel.price_bin);
     const bool kept = cells.place(panel.price_bin, lo, hi);
 
-    // Written apart and appended whole, so that a failed allocation leaves
-    // `out` as it was.
+    // Written in place; on a failed allocation the caller cuts `out` back.
     json::JsonWriter w;
+    w.text().swap(out);
+    struct GiveBack {
+        json::JsonWriter& w;
+        std::string& out;
+        ~GiveBack() { out.swap(w.text()); }
+    } give_back{w, out};
+    const std::size_t before = w.text().size();
+    w.text().reserve(before + last_size + last_size / 8);
     w.raw("{\"kind\":\"book_heatmap\",\"time\":[");
     for (std::size_t k = 0; k < ends.size(); ++k) {
         if (k) w.raw(',');
@@ -159,7 +158,7 @@ void HeatmapCache::Impl::append(const OvraPanel::BookHeatmap& panel, std::span<c
         append_row_text(book_at_end(), from, lo, hi, w);
     }
     w.raw("]}");
-    out += w.text();
+    last_size = w.text().size() - before;
 }
 
 HeatmapCache::HeatmapCache(const Dataset& dataset) noexcept
@@ -204,7 +203,7 @@ Result<Ok, std::string> HeatmapCache::append_panel(const OvraPanel::BookHeatmap&
     {
         std::lock_guard lock(impl_->mutex);
         try {
-            impl_->append(panel, dataset_->book, first, last, grid.value(), out);
+            impl_->append(panel, first, last, grid.value(), out);
             impl_->fit();
             return Ok{};
         } catch (const std::bad_alloc&) {

@@ -110,7 +110,8 @@ bool BandCells::append_row(std::uint32_t end, std::uint32_t from, const std::fun
     Family& family = families_.front();
     Row& row = family.rows[end];
     const std::size_t depth = lo_.size();
-    std::vector<char> stale(depth, 0);
+    std::vector<char>& stale = stale_;
+    stale.assign(depth, 0);
     bool any = false;
     for (std::size_t j = 0; j < depth; ++j) {
         const std::int64_t i = first_ + static_cast<std::int64_t>(j) - row.base;
@@ -144,7 +145,9 @@ bool BandCells::append_row(std::uint32_t end, std::uint32_t from, const std::fun
 // ladder when they are apart.
 void BandCells::rebuild(Row& row, std::uint32_t from, const FrozenBook& book, const std::vector<char>& stale) {
     const std::size_t depth = lo_.size();
-    std::vector<BandSum> bids(depth), asks(depth);
+    thread_local std::vector<BandSum> bids, asks;
+    bids.assign(depth, BandSum{});
+    asks.assign(depth, BandSum{});
     for (std::size_t j = 0; j < depth;) {
         if (!stale[j]) {
             ++j;

@@ -71,6 +71,7 @@ private:
     // The ladder last placed.
     std::vector<double> lo_, hi_;
     std::int64_t first_ = 0;  // lattice number of its band 0
+    std::vector<char> stale_;  // scratch: the cells of a row to sum
 };
 
 }  // namespace ovra

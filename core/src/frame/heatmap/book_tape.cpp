@@ -40,10 +40,16 @@ std::shared_ptr<const FrozenBook> BookTape::book_at(std::uint32_t index) {
 }
 
 void BookTape::prepare(std::span<const std::uint32_t> stops) {
+    // The kept states are walked beside the ascending stops: a scrubbed
+    // window finds most of its stops kept.
+    auto kept = states_.begin();
     for (const std::uint32_t stop : stops) {
-        if (states_.count(stop) != 0 || !spaced(stop)) continue;
+        while (kept != states_.end() && kept->first < stop) ++kept;
+        if (kept != states_.end() && kept->first == stop) continue;
+        if (!spaced(stop)) continue;
         advance_to(stop);
         keep(stop, std::make_shared<const FrozenBook>(freeze(head_)));
+        kept = states_.lower_bound(stop);  // keeping may thin the states
     }
 }
 
