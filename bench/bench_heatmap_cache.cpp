@@ -101,6 +101,7 @@ struct Stats {
 
 int failures = 0;
 int check_every = 1;
+int cold_rounds = 3;
 
 // Runs the windows through one cache, timing each, and checks every text
 // against the stateless road.
@@ -171,6 +172,7 @@ int main(int argc, char** argv) {
                     copy.memory_bytes());
     }
     check_every = argc > 5 ? std::atoi(argv[5]) : 1;
+    if (const char* rounds = std::getenv("OVRA_BENCH_COLD_ROUNDS")) cold_rounds = std::atoi(rounds);
     if (argc > 6) return 0;
 
     const std::int64_t t0 = d.book.front().ts;
@@ -180,7 +182,7 @@ int main(int argc, char** argv) {
     const std::size_t n = d.book.size();
     {
         Stats cold;
-        for (int r = 0; r < 3; ++r) {
+        for (int r = 0; r < cold_rounds; ++r) {
             ovra::HeatmapCache fresh(d);
             std::string out;
             const auto start = Clock::now();
@@ -188,6 +190,20 @@ int main(int argc, char** argv) {
             cold.ms.push_back(seconds_since(start) * 1e3);
         }
         cold.print("cold, whole recording");
+        // One replay of the book: a single bucket and level.
+        ovra::OvraPanel::BookHeatmap one_cell = panel;
+        one_cell.price_bin = 1.0;
+        one_cell.bucket_ms = 1'000'000'000'000'000;
+        one_cell.depth_levels = 1;
+        Stats once;
+        for (int r = 0; r < 3; ++r) {
+            ovra::HeatmapCache fresh(d);
+            std::string out;
+            const auto start = Clock::now();
+            (void)fresh.append_panel(one_cell, 0, n, out);
+            once.ms.push_back(seconds_since(start) * 1e3);
+        }
+        once.print("cold, one cell (a replay)");
         Stats road;
         for (int r = 0; r < (check_every < 0 ? 0 : 3); ++r) {
             const auto start = Clock::now();

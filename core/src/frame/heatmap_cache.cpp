@@ -66,7 +66,9 @@ void append_row_text(const FrozenBook& book, std::uint32_t from, const std::vect
 }  // namespace
 
 struct HeatmapCache::Impl {
-    explicit Impl(const Dataset& dataset) noexcept : tape(dataset.book), buckets(dataset.book) {}
+    explicit Impl(const Dataset& dataset) noexcept : tape(dataset.book), buckets(dataset.book) {
+        tape.set_budget(limit);
+    }
 
     std::mutex mutex;
     BookTape tape;
