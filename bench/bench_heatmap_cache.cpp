@@ -91,6 +91,7 @@ struct Window {
 struct Stats {
     std::vector<double> ms;
     void print(const char* name) {
+        if (ms.empty()) return;
         std::sort(ms.begin(), ms.end());
         const double median = ms[ms.size() / 2];
         const double p95 = ms[std::min(ms.size() - 1, ms.size() * 95 / 100)];
@@ -196,7 +197,7 @@ int main(int argc, char** argv) {
         one_cell.bucket_ms = 1'000'000'000'000'000;
         one_cell.depth_levels = 1;
         Stats once;
-        for (int r = 0; r < 3; ++r) {
+        for (int r = 0; r < std::min(cold_rounds, 3); ++r) {
             ovra::HeatmapCache fresh(d);
             std::string out;
             const auto start = Clock::now();

@@ -148,16 +148,19 @@ void HeatmapCache::Impl::append(const OvraPanel::BookHeatmap& panel, std::size_t
         w.f64(lo[l]);
     }
     w.raw("],\"intensity\":[");
-    for (std::size_t k = 0; k < ends.size(); ++k) {
-        if (k) w.raw(',');
-        const std::uint32_t end = ends[k];
-        std::shared_ptr<const FrozenBook> book;
-        const auto book_at_end = [&]() -> const FrozenBook& {
-            if (!book) book = end == to ? final_book : tape.book_at(end);
-            return *book;
-        };
-        if (kept && cells.append_row(end, from, book_at_end, w.text())) continue;
-        append_row_text(book_at_end(), from, lo, hi, w);
+    const auto whole = [&](const FrozenBook& book, std::string& text) {
+        json::JsonWriter row;
+        append_row_text(book, from, lo, hi, row);
+        text += row.text();
+    };
+    if (kept) {
+        const auto book_at_end = [&](std::uint32_t end) { return end == to ? final_book : tape.book_at(end); };
+        cells.append_rows(ends, from, book_at_end, whole, w.text());
+    } else {
+        for (std::size_t k = 0; k < ends.size(); ++k) {
+            if (k) w.raw(',');
+            whole(*(ends[k] == to ? final_book : tape.book_at(ends[k])), w.text());
+        }
     }
     w.raw("]}");
     last_size = w.text().size() - before;

@@ -10,6 +10,7 @@
 #include "json/json_writer.h"
 #include "numeric.h"
 #include "panels/book_side.h"
+#include "worker_pool.h"
 
 namespace ovra {
 
@@ -18,6 +19,8 @@ namespace {
 constexpr std::uint32_t kNoStamp = std::numeric_limits<std::uint32_t>::max();
 // Rough heap cost of a kept row or family beside its arrays.
 constexpr std::size_t kOverhead = 96;
+// Rows to sum that are worth a task of the worker pool.
+constexpr std::size_t kRowsPerTask = 48;
 
 std::uint64_t bits_of(double x) noexcept { return std::bit_cast<std::uint64_t>(x); }
 
@@ -38,14 +41,17 @@ void sum_side(const FrozenSide& side, std::uint32_t from, std::span<const double
     const std::span<const std::uint32_t> stamps = side.stamps();
     const std::size_t n = view.size();
     const bool flipped = view.flip != 0;
+    if (n == 0) return;
     std::size_t cursor = n;
     double cursor_lo = 0.0;
+    bool sought = false;  // cursor is the first entry >= cursor_lo
     for (std::size_t j = j0; j < j1; ++j) {
         BandSum& cell = out[j];
         const double band_lo = lo[j];
         const double band_hi = hi[j];
-        if (!(band_lo < band_hi) || n == 0) continue;
-        if (cursor == n || band_lo < cursor_lo) {
+        if (!(band_lo < band_hi)) continue;
+        if (!sought || band_lo < cursor_lo) {
+            sought = true;
             cursor = view.lower_bound(total_order_key(band_lo == 0.0 ? -0.0 : band_lo));
         } else {
             while (cursor != n && total_order_value(view.key_at(cursor)) < band_lo) ++cursor;
@@ -105,45 +111,91 @@ bool BandCells::place(double price_bin, std::span<const double> lo, std::span<co
     return true;
 }
 
-bool BandCells::append_row(std::uint32_t end, std::uint32_t from, const std::function<const FrozenBook&()>& book,
-                           std::string& out) {
-    Family& family = families_.front();
-    Row& row = family.rows[end];
+bool BandCells::mark_stale(const Row& row, std::uint32_t from) {
     const std::size_t depth = lo_.size();
-    std::vector<char>& stale = stale_;
-    stale.assign(depth, 0);
+    const std::size_t at = stale_.size();
+    stale_.resize(at + depth);
     bool any = false;
     for (std::size_t j = 0; j < depth; ++j) {
         const std::int64_t i = first_ + static_cast<std::int64_t>(j) - row.base;
         const bool held = i >= 0 && i < static_cast<std::int64_t>(row.width()) &&
                           row.valid_from[static_cast<std::size_t>(i)] <= from &&
                           from <= row.valid_to[static_cast<std::size_t>(i)];
-        stale[j] = !held;
+        stale_[at + j] = !held;
         any = any || !held;
     }
-    if (any) {
-        const FrozenBook& at_end = book();
-        if (!at_end.bids.plain() || !at_end.asks.plain()) {
-            if (row.width() == 0) family.rows.erase(end);
-            return false;
-        }
-        const std::size_t before = row.bytes();
-        rebuild(row, from, at_end, stale);
-        const std::size_t after = row.bytes();
-        family.bytes += after - before;
-        bytes_ += after - before;
+    return any;
+}
+
+void BandCells::sum_jobs(std::size_t first, std::size_t last, std::uint32_t from) {
+    WorkerPool& pool = WorkerPool::instance();
+    if (last - first >= 2 * kRowsPerTask && pool.size() > 1) {
+        const std::size_t middle = first + (last - first) / 2;
+        pool.join([&] { sum_jobs(first, middle, from); }, [&] { sum_jobs(middle, last, from); });
+        return;
     }
+    for (std::size_t i = first; i < last; ++i) {
+        Job& job = jobs_[i];
+        if (job.kind != Job::Kind::Sum) continue;
+        const std::size_t before = job.row->bytes();
+        rebuild(*job.row, from, *job.book, stale_.data() + job.stale);
+        job.grown = job.row->bytes() - before;
+    }
+}
+
+void BandCells::append_text(const Row& row, std::string& out) const {
+    const std::size_t depth = lo_.size();
     const auto a = static_cast<std::size_t>(first_ - row.base);
     out.push_back('[');
     out.append(row.text, row.start[a], row.start[a + depth] - 1 - row.start[a]);
     out.push_back(']');
-    return true;
+}
+
+void BandCells::append_rows(std::span<const std::uint32_t> ends, std::uint32_t from, const BookOf& book,
+                            const WholeRow& whole, std::string& out) {
+    Family& family = families_.front();
+    jobs_.clear();
+    stale_.clear();
+    std::size_t summed = 0;
+    for (std::size_t k = 0; k < ends.size(); ++k) {
+        if (k > 0 && ends[k] == ends[k - 1]) continue;  // a bucket without events: the row before
+        Row& row = family.rows[ends[k]];
+        Job job{ends[k], &row, nullptr, stale_.size()};
+        if (mark_stale(row, from)) {
+            job.book = book(ends[k]);
+            const bool plain = job.book->bids.plain() && job.book->asks.plain();
+            job.kind = plain ? Job::Kind::Sum : Job::Kind::Whole;
+            summed += plain;
+        }
+        jobs_.push_back(std::move(job));
+    }
+    if (summed > 0) sum_jobs(0, jobs_.size(), from);
+    for (const Job& job : jobs_) {
+        family.bytes += job.grown;
+        bytes_ += job.grown;
+    }
+    std::size_t j = 0;
+    for (std::size_t k = 0; k < ends.size(); ++k) {
+        if (k > 0) out.push_back(',');
+        if (k > 0 && ends[k] != ends[k - 1]) ++j;
+        const Job& job = jobs_[j];
+        if (job.kind == Job::Kind::Whole) {
+            whole(*job.book, out);
+        } else {
+            append_text(*job.row, out);
+        }
+    }
+    // Rows never summed (their books are not plain) are not kept.
+    for (const Job& job : jobs_) {
+        if (job.kind == Job::Kind::Whole && job.row->width() == 0) family.rows.erase(job.end);
+    }
+    jobs_.clear();
 }
 
 // Sums the stale cells of the placed ladder and joins them with the kept
 // ones: the row then spans the kept cells and the ladder, or only the
 // ladder when they are apart.
-void BandCells::rebuild(Row& row, std::uint32_t from, const FrozenBook& book, const std::vector<char>& stale) {
+void BandCells::rebuild(Row& row, std::uint32_t from, const FrozenBook& book, const char* stale) const {
     const std::size_t depth = lo_.size();
     thread_local std::vector<BandSum> bids, asks;
     bids.assign(depth, BandSum{});

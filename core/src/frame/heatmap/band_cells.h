@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <list>
+#include <memory>
 #include <span>
 #include <string>
 #include <unordered_map>
@@ -34,13 +35,16 @@ public:
     // the family's), and then append_row must not be called for it.
     bool place(double price_bin, std::span<const double> lo, std::span<const double> hi);
 
-    // Appends the row "[c0,...]" of the ladder last placed, for the row
-    // ending at event `end` of a window starting at event `from`. Cells not
-    // kept, or kept for other entries, are summed from `book()` (the book
-    // after events [0, end)); when they are needed and that book is not
-    // plain, nothing is appended and the answer is false.
-    bool append_row(std::uint32_t end, std::uint32_t from, const std::function<const FrozenBook&()>& book,
-                    std::string& out);
+    // Appends the rows of the ladder last placed for the bucket ends `ends`
+    // (ascending) of a window starting at event `from`: each "[c0,...]",
+    // joined by ','. A row lacking cells, or holding cells of other entries,
+    // has them summed from its book, `book(end)` (the book after events
+    // [0, end), asked on this thread); many such rows are summed on the
+    // worker pool. A row whose book is not plain is written by `whole`.
+    using BookOf = std::function<std::shared_ptr<const FrozenBook>(std::uint32_t)>;
+    using WholeRow = std::function<void(const FrozenBook&, std::string&)>;
+    void append_rows(std::span<const std::uint32_t> ends, std::uint32_t from, const BookOf& book,
+                     const WholeRow& whole, std::string& out);
 
     // Drops the least recently used families, then the rows of the current
     // one, until at most `bytes` are held.
@@ -64,14 +68,35 @@ private:
         std::size_t bytes = 0;
     };
 
-    void rebuild(Row& row, std::uint32_t from, const FrozenBook& book, const std::vector<char>& stale);
+    // One row of a call to append_rows.
+    struct Job {
+        enum class Kind { Held, Sum, Whole };
+        std::uint32_t end;
+        Row* row;
+        std::shared_ptr<const FrozenBook> book;
+        std::size_t stale;  // where its flags start in stale_
+        std::size_t grown = 0;  // bytes the row gained (modulo 2^64)
+        Kind kind = Kind::Held;
+    };
+
+    // Flags in stale_ the cells of `row` the placed ladder needs and lacks
+    // for `from`; whether there are any.
+    bool mark_stale(const Row& row, std::uint32_t from);
+    // Sums the jobs [first, last) of kind Sum, halving the range onto the
+    // pool while it holds many.
+    void sum_jobs(std::size_t first, std::size_t last, std::uint32_t from);
+    // Reads only the placed ladder besides `row`: rows apart may be rebuilt
+    // at once.
+    void rebuild(Row& row, std::uint32_t from, const FrozenBook& book, const char* stale) const;
+    void append_text(const Row& row, std::string& out) const;
 
     std::list<Family> families_;  // most recently used first
     std::size_t bytes_ = 0;
     // The ladder last placed.
     std::vector<double> lo_, hi_;
     std::int64_t first_ = 0;  // lattice number of its band 0
-    std::vector<char> stale_;  // scratch: the cells of a row to sum
+    std::vector<char> stale_;  // scratch: the cells of each row to sum
+    std::vector<Job> jobs_;    // scratch: the rows of a call
 };
 
 }  // namespace ovra
