@@ -7,7 +7,7 @@
 #include <cmath>
 #include <limits>
 
-#include "json/json_writer.h"
+#include "json/float_format.h"
 #include "numeric.h"
 #include "panels/book_side.h"
 #include "worker_pool.h"
@@ -217,34 +217,46 @@ void BandCells::rebuild(Row& row, std::uint32_t from, const FrozenBook& book, co
     const bool joined = width > 0 && a <= row.base + width && row.base <= b;
     const std::int64_t low = joined ? std::min(a, row.base) : a;
     const std::int64_t high = joined ? std::max(b, row.base + width) : b;
-    Row fresh;
+    // Made in scratch whose arrays are the row replaced last on this
+    // thread: a steady scrub allocates nothing here.
+    thread_local Row fresh;
     fresh.base = low;
-    const auto cells = static_cast<std::size_t>(high - low);
-    fresh.start.reserve(cells + 1);
-    fresh.valid_from.reserve(cells);
-    fresh.valid_to.reserve(cells);
-    json::JsonWriter w;
-    w.text().reserve(joined ? row.text.size() + 12 * depth : 12 * depth);
-    for (std::int64_t n = low; n < high; ++n) {
-        if (n > low) w.raw(',');
-        fresh.start.push_back(static_cast<std::uint32_t>(w.text().size()));
+    fresh.text.clear();
+    fresh.start.clear();
+    fresh.valid_from.clear();
+    fresh.valid_to.clear();
+    const auto is_new = [&](std::int64_t n) {
         const std::int64_t j = n - a;
-        if (j >= 0 && j < static_cast<std::int64_t>(depth) && stale[static_cast<std::size_t>(j)]) {
-            const BandSum& bid = bids[static_cast<std::size_t>(j)];
-            const BandSum& ask = asks[static_cast<std::size_t>(j)];
-            w.f64(round8(bid.sum + ask.sum));
-            fresh.valid_from.push_back(std::max(bid.newest_out, ask.newest_out));
-            fresh.valid_to.push_back(std::min(bid.oldest_in, ask.oldest_in));
-        } else {
-            const auto i = static_cast<std::size_t>(n - row.base);
-            w.raw(std::string_view(row.text).substr(row.start[i], row.start[i + 1] - 1 - row.start[i]));
-            fresh.valid_from.push_back(row.valid_from[i]);
-            fresh.valid_to.push_back(row.valid_to[i]);
+        return !joined || (j >= 0 && j < static_cast<std::int64_t>(depth) && stale[static_cast<std::size_t>(j)]);
+    };
+    for (std::int64_t n = low; n < high;) {
+        if (n > low) fresh.text.push_back(',');
+        if (is_new(n)) {
+            const auto j = static_cast<std::size_t>(n - a);
+            fresh.start.push_back(static_cast<std::uint32_t>(fresh.text.size()));
+            json::append_float(fresh.text, round8(bids[j].sum + asks[j].sum));
+            fresh.valid_from.push_back(std::max(bids[j].newest_out, asks[j].newest_out));
+            fresh.valid_to.push_back(std::min(bids[j].oldest_in, asks[j].oldest_in));
+            ++n;
+            continue;
         }
+        // A run of kept cells, copied whole.
+        std::int64_t m = n + 1;
+        while (m < high && !is_new(m)) ++m;
+        const auto i0 = static_cast<std::size_t>(n - row.base);
+        const auto i1 = static_cast<std::size_t>(m - row.base);
+        const std::uint32_t from_text = row.start[i0];
+        const std::uint32_t shift = static_cast<std::uint32_t>(fresh.text.size()) - from_text;  // modulo 2^32
+        fresh.text.append(row.text, from_text, row.start[i1] - 1 - from_text);
+        for (std::size_t i = i0; i < i1; ++i) fresh.start.push_back(row.start[i] + shift);
+        fresh.valid_from.insert(fresh.valid_from.end(), row.valid_from.begin() + static_cast<std::ptrdiff_t>(i0),
+                                row.valid_from.begin() + static_cast<std::ptrdiff_t>(i1));
+        fresh.valid_to.insert(fresh.valid_to.end(), row.valid_to.begin() + static_cast<std::ptrdiff_t>(i0),
+                              row.valid_to.begin() + static_cast<std::ptrdiff_t>(i1));
+        n = m;
     }
-    fresh.start.push_back(static_cast<std::uint32_t>(w.text().size() + 1));
-    fresh.text = w.take();
-    row = std::move(fresh);
+    fresh.start.push_back(static_cast<std::uint32_t>(fresh.text.size() + 1));
+    std::swap(row, fresh);
 }
 
 void BandCells::fit(std::size_t bytes) {
