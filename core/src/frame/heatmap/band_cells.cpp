@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <exception>
 #include <limits>
+#include <system_error>
+#include <thread>
 
 #include "json/float_format.h"
 #include "numeric.h"
@@ -19,7 +22,7 @@ namespace {
 constexpr std::uint32_t kNoStamp = std::numeric_limits<std::uint32_t>::max();
 // Rough heap cost of a kept row or family beside its arrays.
 constexpr std::size_t kOverhead = 96;
-// Rows to sum that are worth a task of the worker pool.
+// Rows to sum that are worth a thread of their own.
 constexpr std::size_t kRowsPerTask = 48;
 
 std::uint64_t bits_of(double x) noexcept { return std::bit_cast<std::uint64_t>(x); }
@@ -128,19 +131,46 @@ bool BandCells::mark_stale(const Row& row, std::uint32_t from) {
 }
 
 void BandCells::sum_jobs(std::size_t first, std::size_t last, std::uint32_t from) {
-    WorkerPool& pool = WorkerPool::instance();
-    if (last - first >= 2 * kRowsPerTask && pool.size() > 1) {
-        const std::size_t middle = first + (last - first) / 2;
-        pool.join([&] { sum_jobs(first, middle, from); }, [&] { sum_jobs(middle, last, from); });
-        return;
-    }
     for (std::size_t i = first; i < last; ++i) {
         Job& job = jobs_[i];
         if (job.kind != Job::Kind::Sum) continue;
-        const std::size_t before = job.row->bytes();
+        const std::size_t before = job.row->width() == 0 ? 0 : job.row->bytes();
         rebuild(*job.row, from, *job.book, stale_.data() + job.stale);
         job.grown = job.row->bytes() - before;
     }
+}
+
+// Many rows are split with a helper thread of their own, not the worker
+// pool: this runs under the cache's lock, and a pool thread waiting here
+// could take up another panel that needs the same lock.
+void BandCells::sum_all_jobs(std::size_t summed, std::uint32_t from) {
+    if (summed < 2 * kRowsPerTask || WorkerPool::instance().size() < 2) {
+        sum_jobs(0, jobs_.size(), from);
+        return;
+    }
+    const std::size_t middle = jobs_.size() / 2;
+    std::exception_ptr helper_error;
+    std::thread helper;
+    try {
+        helper = std::thread([&] {
+            try {
+                sum_jobs(middle, jobs_.size(), from);
+            } catch (...) {
+                helper_error = std::current_exception();
+            }
+        });
+    } catch (const std::system_error&) {
+        sum_jobs(0, jobs_.size(), from);
+        return;
+    }
+    try {
+        sum_jobs(0, middle, from);
+    } catch (...) {
+        helper.join();
+        throw;
+    }
+    helper.join();
+    if (helper_error) std::rethrow_exception(helper_error);
 }
 
 void BandCells::append_text(const Row& row, std::string& out) const {
@@ -169,7 +199,7 @@ void BandCells::append_rows(std::span<const std::uint32_t> ends, std::uint32_t f
         }
         jobs_.push_back(std::move(job));
     }
-    if (summed > 0) sum_jobs(0, jobs_.size(), from);
+    if (summed > 0) sum_all_jobs(summed, from);
     for (const Job& job : jobs_) {
         family.bytes += job.grown;
         bytes_ += job.grown;
