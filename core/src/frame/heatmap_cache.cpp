@@ -45,6 +45,37 @@ Result<Ok, std::string> append_stateless(const OvraPanel::BookHeatmap& panel, co
 
 void append_empty(std::string& out) { append_panel_json(out, PanelData{PanelData::BookHeatmap{}}); }
 
+// Heatmap cache locks this thread holds. Rows are summed on the worker pool
+// under a cache's lock, and a pool thread waiting there may be handed
+// another panel: that one only tries its cache's lock (never one this
+// thread holds already), and answers by the stateless road when it does not
+// get it, so that no thread waits for a lock while holding one.
+constexpr int kMaxHeld = 8;
+thread_local const std::mutex* locks_held[kMaxHeld];
+thread_local int lock_count = 0;
+
+class CacheLock {
+public:
+    explicit CacheLock(std::mutex& mutex) : lock_(mutex, std::defer_lock) {
+        if (lock_count == 0) {
+            lock_.lock();
+        } else if (lock_count < kMaxHeld &&
+                   std::find(locks_held, locks_held + lock_count, &mutex) == locks_held + lock_count) {
+            (void)lock_.try_lock();
+        }
+        if (lock_.owns_lock()) locks_held[lock_count++] = &mutex;
+    }
+    ~CacheLock() {
+        if (lock_.owns_lock()) --lock_count;  // held locks are let go in reverse order
+    }
+    CacheLock(const CacheLock&) = delete;
+    CacheLock& operator=(const CacheLock&) = delete;
+    bool held() const noexcept { return lock_.owns_lock(); }
+
+private:
+    std::unique_lock<std::mutex> lock_;
+};
+
 // A row summed whole from the book, as the stateless road sums it.
 void append_row_text(const FrozenBook& book, std::uint32_t from, const std::vector<double>& lo,
                      const std::vector<double>& hi, json::JsonWriter& w) {
@@ -179,7 +210,8 @@ GridPlan HeatmapCache::plan(const OvraPanel::BookHeatmap& panel, std::size_t fir
 
 bool HeatmapCache::final_book_one_sided(std::size_t first, std::size_t last) {
     if (impl_ && dataset_->book.size() < std::numeric_limits<std::uint32_t>::max()) {
-        std::lock_guard lock(impl_->mutex);
+        const CacheLock lock(impl_->mutex);
+        if (!lock.held()) return ovra::final_book_one_sided(book_window(*dataset_, first, last));
         try {
             const bool answer = impl_->one_sided(first, last);
             impl_->fit();
@@ -206,7 +238,8 @@ Result<Ok, std::string> HeatmapCache::append_panel(const OvraPanel::BookHeatmap&
     }
     const std::size_t before = out.size();
     {
-        std::lock_guard lock(impl_->mutex);
+        const CacheLock lock(impl_->mutex);
+        if (!lock.held()) return append_stateless(panel, window, out);
         try {
             impl_->append(panel, first, last, grid.value(), out);
             impl_->fit();

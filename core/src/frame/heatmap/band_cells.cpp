@@ -5,10 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <exception>
 #include <limits>
-#include <system_error>
-#include <thread>
 
 #include "json/float_format.h"
 #include "numeric.h"
@@ -22,7 +19,7 @@ namespace {
 constexpr std::uint32_t kNoStamp = std::numeric_limits<std::uint32_t>::max();
 // Rough heap cost of a kept row or family beside its arrays.
 constexpr std::size_t kOverhead = 96;
-// Rows to sum that are worth a thread of their own.
+// Rows to sum that are worth a task of the worker pool.
 constexpr std::size_t kRowsPerTask = 48;
 
 std::uint64_t bits_of(double x) noexcept { return std::bit_cast<std::uint64_t>(x); }
@@ -140,37 +137,19 @@ void BandCells::sum_jobs(std::size_t first, std::size_t last, std::uint32_t from
     }
 }
 
-// Many rows are split with a helper thread of their own, not the worker
-// pool: this runs under the cache's lock, and a pool thread waiting here
-// could take up another panel that needs the same lock.
-void BandCells::sum_all_jobs(std::size_t summed, std::uint32_t from) {
-    if (summed < 2 * kRowsPerTask || WorkerPool::instance().size() < 2) {
-        sum_jobs(0, jobs_.size(), from);
+// Many rows are halved onto the worker pool, which runs a half nobody has
+// taken on the calling thread. The caller holds the cache's lock; while it
+// waits the pool may hand it another panel, which then must not wait for a
+// lock (see the heatmap cache).
+void BandCells::sum_all_jobs(std::size_t first, std::size_t last, std::size_t summed, std::uint32_t from) {
+    WorkerPool& pool = WorkerPool::instance();
+    if (summed < 2 * kRowsPerTask || pool.size() < 2) {
+        sum_jobs(first, last, from);
         return;
     }
-    const std::size_t middle = jobs_.size() / 2;
-    std::exception_ptr helper_error;
-    std::thread helper;
-    try {
-        helper = std::thread([&] {
-            try {
-                sum_jobs(middle, jobs_.size(), from);
-            } catch (...) {
-                helper_error = std::current_exception();
-            }
-        });
-    } catch (const std::system_error&) {
-        sum_jobs(0, jobs_.size(), from);
-        return;
-    }
-    try {
-        sum_jobs(0, middle, from);
-    } catch (...) {
-        helper.join();
-        throw;
-    }
-    helper.join();
-    if (helper_error) std::rethrow_exception(helper_error);
+    const std::size_t middle = first + (last - first) / 2;
+    pool.join([&] { sum_all_jobs(first, middle, summed / 2, from); },
+              [&] { sum_all_jobs(middle, last, summed - summed / 2, from); });
 }
 
 void BandCells::append_text(const Row& row, std::string& out) const {
@@ -199,7 +178,7 @@ void BandCells::append_rows(std::span<const std::uint32_t> ends, std::uint32_t f
         }
         jobs_.push_back(std::move(job));
     }
-    if (summed > 0) sum_all_jobs(summed, from);
+    if (summed > 0) sum_all_jobs(0, jobs_.size(), summed, from);
     for (const Job& job : jobs_) {
         family.bytes += job.grown;
         bytes_ += job.grown;

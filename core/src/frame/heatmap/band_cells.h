@@ -39,8 +39,8 @@ public:
     // (ascending) of a window starting at event `from`: each "[c0,...]",
     // joined by ','. A row lacking cells, or holding cells of other entries,
     // has them summed from its book, `book(end)` (the book after events
-    // [0, end), asked on this thread); many such rows are summed on two
-    // threads. A row whose book is not plain is written by `whole`.
+    // [0, end), asked on this thread); many such rows are summed on the
+    // worker pool. A row whose book is not plain is written by `whole`.
     using BookOf = std::function<std::shared_ptr<const FrozenBook>(std::uint32_t)>;
     using WholeRow = std::function<void(const FrozenBook&, std::string&)>;
     void append_rows(std::span<const std::uint32_t> ends, std::uint32_t from, const BookOf& book,
@@ -82,10 +82,10 @@ private:
     // Flags in stale_ the cells of `row` the placed ladder needs and lacks
     // for `from`; whether there are any.
     bool mark_stale(const Row& row, std::uint32_t from);
-    // Sums the jobs [first, last) of kind Sum; sum_all_jobs sums them all,
-    // `summed` many, on two threads when they are many.
+    // Sums the jobs [first, last) of kind Sum (about `summed` many), on the
+    // worker pool when they are many.
     void sum_jobs(std::size_t first, std::size_t last, std::uint32_t from);
-    void sum_all_jobs(std::size_t summed, std::uint32_t from);
+    void sum_all_jobs(std::size_t first, std::size_t last, std::size_t summed, std::uint32_t from);
     // Reads only the placed ladder besides `row`: rows apart may be rebuilt
     // at once.
     void rebuild(Row& row, std::uint32_t from, const FrozenBook& book, const char* stale) const;
