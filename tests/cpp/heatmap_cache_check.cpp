@@ -5,6 +5,7 @@
 // cache at once. Prints one line per failure and exits 1 on any.
 //
 //   heatmap_cache_check [seed] [datasets]
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -31,7 +32,11 @@ struct Shape {
     int diff_levels;  // at most, per side of a diff
     double tick;
     bool odd_prices;  // -0.0, 0.0, NaN, infinities, negatives now and then
+    int drift = 0;    // at most this many ticks the prices move per event (a wandering mid)
 };
+
+// Where the prices of the dataset being made are centred.
+double centre = 100.0;
 
 double price_of(std::mt19937_64& rng, const Shape& shape) {
     if (shape.odd_prices && rng() % 23 == 0) {
@@ -39,7 +44,7 @@ double price_of(std::mt19937_64& rng, const Shape& shape) {
                               std::numeric_limits<double>::infinity(), -5.0, 1e300};
         return odd[rng() % 6];
     }
-    return 100.0 + static_cast<double>(static_cast<int>(rng() % 400) - 200) * shape.tick;
+    return centre + static_cast<double>(static_cast<int>(rng() % 400) - 200) * shape.tick;
 }
 
 double qty_of(std::mt19937_64& rng) {
@@ -53,7 +58,12 @@ ovra::StoredDataset make_dataset(std::mt19937_64& rng, const Shape& shape) {
     ovra::Dataset d;
     std::vector<std::size_t> bid_at, bid_n, ask_at, ask_n;
     std::int64_t ts = static_cast<std::int64_t>(rng() % 100000) - 50000;
+    centre = 100.0;
     for (int e = 0; e < shape.events; ++e) {
+        if (shape.drift) {
+            const int move = static_cast<int>(rng() % (2 * shape.drift + 1)) - shape.drift;
+            centre = std::round((centre + move * shape.tick) / shape.tick) * shape.tick;
+        }
         const bool snapshot = e == 0 ? rng() % 4 != 0 : rng() % 40 == 0;
         const int width = snapshot ? shape.levels : static_cast<int>(rng() % (shape.diff_levels + 1));
         BookEvent event{};
@@ -136,6 +146,32 @@ std::vector<Step> make_steps(std::mt19937_64& rng, std::size_t events, int count
     return steps;
 }
 
+// A viewer's session: the cursor dragged forward over a fixed start, the
+// same cursors jumped to, a window of fixed width sliding, then zooms
+// between two price bins and two depths at the end.
+std::vector<Step> viewer_steps(std::mt19937_64& rng, std::size_t events) {
+    std::vector<Step> steps;
+    Step s{};
+    s.panel.price_bin = rng() % 2 ? 0.5 : 0.1;
+    s.panel.bucket_ms = 5000;
+    s.panel.depth_levels = 12;
+    const std::size_t stride = std::max<std::size_t>(1, events / 24);
+    for (std::size_t last = 1; last <= events; last += stride) steps.push_back({s.panel, 0, last});
+    const std::size_t forward = steps.size();
+    for (std::size_t i = 0; i < forward; ++i) steps.push_back(steps[rng() % forward]);
+    const std::size_t width = events / 3;
+    for (std::size_t last = width; last <= events; last += stride / 2 + 1) {
+        steps.push_back({s.panel, last - width, last});
+    }
+    for (int i = 0; i < 8; ++i) {
+        Step z{s.panel, 0, events};
+        z.panel.price_bin = i % 2 ? s.panel.price_bin * 2 : s.panel.price_bin;
+        z.panel.depth_levels = i % 4 < 2 ? 12 : 31;
+        steps.push_back(z);
+    }
+    return steps;
+}
+
 int failures = 0;
 
 void check(const char* what, std::uint64_t seed, const std::string& got, const std::string& want, const Step& s) {
@@ -150,7 +186,11 @@ void run_dataset(std::uint64_t seed, const Shape& shape) {
     std::mt19937_64 rng(seed);
     const ovra::StoredDataset stored = make_dataset(rng, shape);
     const ovra::Dataset& d = stored.records();
-    const std::vector<Step> steps = make_steps(rng, d.book.size(), 60);
+    std::vector<Step> steps = make_steps(rng, d.book.size(), 60);
+    if (shape.drift) {
+        const std::vector<Step> viewer = viewer_steps(rng, d.book.size());
+        steps.insert(steps.begin(), viewer.begin(), viewer.end());
+    }
     std::vector<std::string> want;
     for (const Step& s : steps) want.push_back(stateless(d, s.panel, s.first, s.last));
 
@@ -201,9 +241,10 @@ int main(int argc, char** argv) {
         {200, 40, 6, 0.25, false}, // a moderate book
         {400, 150, 12, 0.01, false},
         {30, 3, 2, 1.0, true},
+        {900, 120, 8, 0.01, false, 3},  // a mid that wanders: ladders move by whole bands
     };
     for (int i = 0; i < datasets; ++i) {
-        run_dataset(seed * 1000 + static_cast<std::uint64_t>(i), shapes[i % 4]);
+        run_dataset(seed * 1000 + static_cast<std::uint64_t>(i), shapes[i % 5]);
         if (failures > 20) break;
     }
     std::printf("%d failures over %d datasets\n", failures, datasets);

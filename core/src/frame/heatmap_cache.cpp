@@ -18,7 +18,8 @@
 
 #include "frame/frame_window.h"
 #include "frame/heatmap/book_tape.h"
-#include "frame/heatmap/row_texts.h"
+#include "frame/heatmap/bucket_ends.h"
+#include "frame/heatmap/band_cells.h"
 #include "frame_writer.h"
 #include "json/json_writer.h"
 #include "panels/book_heatmap.h"
@@ -44,69 +45,93 @@ Result<Ok, std::string> append_stateless(const OvraPanel::BookHeatmap& panel, co
 
 void append_empty(std::string& out) { append_panel_json(out, PanelData{PanelData::BookHeatmap{}}); }
 
-// The event index where each bucket of the window ends (the last one at
-// `last`), ascending.
-std::vector<std::uint32_t> bucket_ends(std::span<const BookEvent> events, std::size_t first, std::size_t last,
-                                       const TimeGrid& grid) {
-    const auto n = static_cast<std::size_t>(grid.count);
-    std::vector<std::uint32_t> ends(n);
-    auto at = events.begin() + static_cast<std::ptrdiff_t>(first);
-    const auto stop = events.begin() + static_cast<std::ptrdiff_t>(last);
-    for (std::size_t k = 0; k < n; ++k) {
-        const Int128 end = grid.bucket_end(static_cast<std::int64_t>(k));
-        at = std::partition_point(at, stop, [end](const BookEvent& e) { return e.ts < end; });
-        ends[k] = static_cast<std::uint32_t>(at - events.begin());
-    }
-    return ends;
-}
+// Heatmap cache locks this thread holds. Rows are summed on the worker pool
+// under a cache's lock, and a pool thread waiting there may be handed
+// another panel: that one only tries its cache's lock (never one this
+// thread holds already), and answers by the stateless road when it does not
+// get it, so that no thread waits for a lock while holding one.
+constexpr int kMaxHeld = 8;
+thread_local const std::mutex* locks_held[kMaxHeld];
+thread_local int lock_count = 0;
 
-std::string row_text(const FrozenBook& book, std::uint32_t from, const RowTexts::Ladder& ladder,
-                     std::vector<double>& cells) {
+class CacheLock {
+public:
+    explicit CacheLock(std::mutex& mutex) : lock_(mutex, std::defer_lock) {
+        if (lock_count == 0) {
+            lock_.lock();
+        } else if (lock_count < kMaxHeld &&
+                   std::find(locks_held, locks_held + lock_count, &mutex) == locks_held + lock_count) {
+            (void)lock_.try_lock();
+        }
+        if (lock_.owns_lock()) locks_held[lock_count++] = &mutex;
+    }
+    ~CacheLock() {
+        if (lock_.owns_lock()) --lock_count;  // held locks are let go in reverse order
+    }
+    CacheLock(const CacheLock&) = delete;
+    CacheLock& operator=(const CacheLock&) = delete;
+    bool held() const noexcept { return lock_.owns_lock(); }
+
+private:
+    std::unique_lock<std::mutex> lock_;
+};
+
+// A row summed whole from the book, as the stateless road sums it.
+void append_row_text(const FrozenBook& book, std::uint32_t from, const std::vector<double>& lo,
+                     const std::vector<double>& hi, json::JsonWriter& w) {
     thread_local std::vector<std::int64_t> bid_keys, ask_keys;
     thread_local std::vector<double> bid_qty, ask_qty, bid_sums, ask_sums;
     const SideView bids = book.bids.view_from(from, bid_keys, bid_qty);
     const SideView asks = book.asks.view_from(from, ask_keys, ask_qty);
-    cells.resize(ladder.lo.size());
-    heatmap_row(bids, asks, ladder.lo, ladder.hi, bid_sums, ask_sums, cells.data());
-    json::JsonWriter w;
+    thread_local std::vector<double> cells;
+    cells.resize(lo.size());
+    heatmap_row(bids, asks, lo, hi, bid_sums, ask_sums, cells.data());
     w.raw('[');
     for (std::size_t l = 0; l < cells.size(); ++l) {
         if (l) w.raw(',');
         w.f64(cells[l]);
     }
     w.raw(']');
-    return w.take();
 }
 
 }  // namespace
 
 struct HeatmapCache::Impl {
-    explicit Impl(const Dataset& dataset) noexcept : tape(dataset.book) {}
+    explicit Impl(const Dataset& dataset) noexcept : tape(dataset.book), buckets(dataset.book) {
+        tape.set_budget(limit);
+    }
 
     std::mutex mutex;
     BookTape tape;
-    RowTexts rows;
+    BucketEnds buckets;
+    BandCells cells;
+    std::vector<std::uint32_t> ends;  // scratch: the bucket ends of the window asked for
+    std::size_t last_size = 0;        // text of the panel answered last
     std::size_t limit = kDefaultMemoryLimit;
     std::atomic<std::size_t> bytes{0};
     std::atomic<std::size_t> states{0};
 
-    // Row texts may take a quarter of the limit, the books the rest.
+    // Bucket ends may take a sixteenth of the limit, cells a quarter, the
+    // books the rest.
+    std::size_t bucket_budget() const noexcept { return limit / 16; }
     void fit() {
-        rows.fit(limit / 4);
-        tape.set_budget(limit - rows.memory_bytes());
-        bytes = tape.memory_bytes() + rows.memory_bytes();
+        buckets.fit(bucket_budget());
+        cells.fit(limit / 4);
+        tape.set_budget(limit - cells.memory_bytes() - buckets.memory_bytes());
+        bytes = tape.memory_bytes() + cells.memory_bytes() + buckets.memory_bytes();
         states = tape.state_count();
     }
     void drop() noexcept {
         tape.clear();
-        rows.clear();
+        buckets.clear();
+        cells.clear();
         bytes = 0;
         states = 0;
     }
 
     bool one_sided(std::size_t first, std::size_t last);
-    void append(const OvraPanel::BookHeatmap& panel, std::span<const BookEvent> events, std::size_t first,
-                std::size_t last, const TimeGrid& grid, std::string& out);
+    void append(const OvraPanel::BookHeatmap& panel, std::size_t first, std::size_t last, const TimeGrid& grid,
+                std::string& out);
 };
 
 bool HeatmapCache::Impl::one_sided(std::size_t first, std::size_t last) {
@@ -115,14 +140,14 @@ bool HeatmapCache::Impl::one_sided(std::size_t first, std::size_t last) {
     return !book->bids.holds_from(from) || !book->asks.holds_from(from);
 }
 
-void HeatmapCache::Impl::append(const OvraPanel::BookHeatmap& panel, std::span<const BookEvent> events,
-                                std::size_t first, std::size_t last, const TimeGrid& grid, std::string& out) {
+void HeatmapCache::Impl::append(const OvraPanel::BookHeatmap& panel, std::size_t first, std::size_t last,
+                                const TimeGrid& grid, std::string& out) {
     const auto from = static_cast<std::uint32_t>(first);
     const auto to = static_cast<std::uint32_t>(last);
-    const std::vector<std::uint32_t> ends = bucket_ends(events, first, last, grid);
-    // Nothing kept inside the window: the replay to its end passes every
-    // bucket end anyway, so their books are kept on the way.
-    if (!tape.has_state_within(from, to)) tape.prepare(ends);
+    buckets.window_ends(grid, first, last, bucket_budget(), ends);
+    // The books of the bucket ends not kept yet are made in one pass
+    // forward, kept as the budget allows.
+    tape.prepare(ends);
     const auto final_book = tape.book_at(to);
     if (!final_book->bids.holds_from(from) || !final_book->asks.holds_from(from)) {
         append_empty(out);
@@ -131,11 +156,18 @@ void HeatmapCache::Impl::append(const OvraPanel::BookHeatmap& panel, std::span<c
     const double mid = heatmap_mid(final_book->bids.best_key_from(from), final_book->asks.best_key_from(from));
     const std::vector<double> lo = heatmap_ladder(mid, panel.price_bin, panel.depth_levels);
     const std::vector<double> hi = heatmap_band_tops(lo, panel.price_bin);
-    RowTexts::Ladder& ladder = rows.ladder(lo, hi);
+    const bool kept = cells.place(panel.price_bin, lo, hi);
 
-    // Written apart and appended whole, so that a failed allocation leaves
-    // `out` as it was.
+    // Written in place; on a failed allocation the caller cuts `out` back.
     json::JsonWriter w;
+    w.text().swap(out);
+    struct GiveBack {
+        json::JsonWriter& w;
+        std::string& out;
+        ~GiveBack() { out.swap(w.text()); }
+    } give_back{w, out};
+    const std::size_t before = w.text().size();
+    w.text().reserve(before + last_size + last_size / 8);
     w.raw("{\"kind\":\"book_heatmap\",\"time\":[");
     for (std::size_t k = 0; k < ends.size(); ++k) {
         if (k) w.raw(',');
@@ -147,20 +179,22 @@ void HeatmapCache::Impl::append(const OvraPanel::BookHeatmap& panel, std::span<c
         w.f64(lo[l]);
     }
     w.raw("],\"intensity\":[");
-    std::vector<double> cells;
-    for (std::size_t k = 0; k < ends.size(); ++k) {
-        if (k) w.raw(',');
-        const std::uint64_t key = RowTexts::row_key(ends[k], from);
-        auto found = ladder.rows.find(key);
-        if (found == ladder.rows.end()) {
-            const auto book = ends[k] == to ? final_book : tape.book_at(ends[k]);
-            rows.add(ladder, key, row_text(*book, from, ladder, cells));
-            found = ladder.rows.find(key);
+    const auto whole = [&](const FrozenBook& book, std::string& text) {
+        json::JsonWriter row;
+        append_row_text(book, from, lo, hi, row);
+        text += row.text();
+    };
+    if (kept) {
+        const auto book_at_end = [&](std::uint32_t end) { return end == to ? final_book : tape.book_at(end); };
+        cells.append_rows(ends, from, book_at_end, whole, w.text());
+    } else {
+        for (std::size_t k = 0; k < ends.size(); ++k) {
+            if (k) w.raw(',');
+            whole(*(ends[k] == to ? final_book : tape.book_at(ends[k])), w.text());
         }
-        w.raw(found->second);
     }
     w.raw("]}");
-    out += w.text();
+    last_size = w.text().size() - before;
 }
 
 HeatmapCache::HeatmapCache(const Dataset& dataset) noexcept
@@ -176,7 +210,8 @@ GridPlan HeatmapCache::plan(const OvraPanel::BookHeatmap& panel, std::size_t fir
 
 bool HeatmapCache::final_book_one_sided(std::size_t first, std::size_t last) {
     if (impl_ && dataset_->book.size() < std::numeric_limits<std::uint32_t>::max()) {
-        std::lock_guard lock(impl_->mutex);
+        const CacheLock lock(impl_->mutex);
+        if (!lock.held()) return ovra::final_book_one_sided(book_window(*dataset_, first, last));
         try {
             const bool answer = impl_->one_sided(first, last);
             impl_->fit();
@@ -203,9 +238,10 @@ Result<Ok, std::string> HeatmapCache::append_panel(const OvraPanel::BookHeatmap&
     }
     const std::size_t before = out.size();
     {
-        std::lock_guard lock(impl_->mutex);
+        const CacheLock lock(impl_->mutex);
+        if (!lock.held()) return append_stateless(panel, window, out);
         try {
-            impl_->append(panel, dataset_->book, first, last, grid.value(), out);
+            impl_->append(panel, first, last, grid.value(), out);
             impl_->fit();
             return Ok{};
         } catch (const std::bad_alloc&) {

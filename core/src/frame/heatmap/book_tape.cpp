@@ -9,15 +9,9 @@ namespace ovra {
 void BookTape::clear() noexcept {
     states_.clear();
     state_bytes_ = 0;
-    head_ = StampedBook{};
+    head_ = StampedBook(ticks_per_unit_);
     head_index_ = 0;
     min_gap_ = 0;
-}
-
-bool BookTape::has_state_within(std::uint32_t from, std::uint32_t to) const noexcept {
-    if (head_index_ >= from && head_index_ <= to) return true;
-    const auto it = states_.lower_bound(from);
-    return it != states_.end() && it->first <= to;
 }
 
 // Moves the head to `index`: onward from where it stands when no kept state
@@ -30,7 +24,7 @@ void BookTape::advance_to(std::uint32_t index) {
         if (kept_before) {
             thaw(head_, *std::prev(it)->second);
         } else {
-            head_ = StampedBook{};
+            head_ = StampedBook(ticks_per_unit_);
         }
         head_index_ = nearest;
     }
@@ -46,10 +40,16 @@ std::shared_ptr<const FrozenBook> BookTape::book_at(std::uint32_t index) {
 }
 
 void BookTape::prepare(std::span<const std::uint32_t> stops) {
+    // The kept states are walked beside the ascending stops: a scrubbed
+    // window finds most of its stops kept.
+    auto kept = states_.begin();
     for (const std::uint32_t stop : stops) {
-        if (states_.count(stop) != 0 || !spaced(stop)) continue;
+        while (kept != states_.end() && kept->first < stop) ++kept;
+        if (kept != states_.end() && kept->first == stop) continue;
+        if (!spaced(stop)) continue;
         advance_to(stop);
         keep(stop, std::make_shared<const FrozenBook>(freeze(head_)));
+        kept = states_.lower_bound(stop);  // keeping may thin the states
     }
 }
 
@@ -97,7 +97,7 @@ void BookTape::thin() {
 void BookTape::fit() {
     while (!states_.empty() && memory_bytes() > budget_) thin();
     if (memory_bytes() > budget_) {
-        head_ = StampedBook{};
+        head_ = StampedBook(ticks_per_unit_);
         head_index_ = 0;
     }
 }

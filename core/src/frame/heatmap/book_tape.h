@@ -20,15 +20,14 @@ namespace ovra {
 
 class BookTape {
 public:
-    explicit BookTape(std::span<const BookEvent> events) noexcept : events_(events) {}
+    explicit BookTape(std::span<const BookEvent> events) noexcept
+        : events_(events), ticks_per_unit_(choose_ticks_per_unit(events)), head_(ticks_per_unit_) {}
 
     // The book after events [0, index), index <= the number of events.
     std::shared_ptr<const FrozenBook> book_at(std::uint32_t index);
     // Replays once forward through the ascending `stops`, keeping the book
     // at each as the budget allows.
     void prepare(std::span<const std::uint32_t> stops);
-    // Whether a state is kept at an index in [from, to], or the live head is there.
-    bool has_state_within(std::uint32_t from, std::uint32_t to) const noexcept;
 
     // Bytes of the kept states and the head together; lowering the budget
     // thins at once (and drops the head when even that is not enough).
@@ -45,6 +44,7 @@ private:
     void fit();
 
     std::span<const BookEvent> events_;
+    double ticks_per_unit_;
     StampedBook head_;
     std::uint32_t head_index_ = 0;  // head_ is the book after events [0, head_index_)
     std::map<std::uint32_t, std::shared_ptr<const FrozenBook>> states_;

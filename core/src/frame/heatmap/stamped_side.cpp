@@ -1,7 +1,9 @@
-// Stamped book sides: sorted blocks while replaying, flat runs when kept.
+// Stamped book sides: tick pages while replaying, flat runs when kept.
 #include "frame/heatmap/stamped_side.h"
 
 #include <algorithm>
+#include <bit>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -43,201 +45,208 @@ std::size_t FrozenSide::memory_bytes() const noexcept {
            stamp_.capacity() * sizeof(std::uint32_t);
 }
 
-void StampedSide::clear() noexcept {
-    free_.clear();
-    for (std::size_t b = pool_.size(); b > 0; --b) free_.push_back(static_cast<std::uint32_t>(b - 1));
-    order_.clear();
-    lasts_.clear();
-    size_ = 0;
-}
-
-std::uint32_t StampedSide::new_block() {
-    if (free_.empty()) {
-        pool_.emplace_back();
-        return static_cast<std::uint32_t>(pool_.size() - 1);
+bool StampedSide::tick_of(double price, std::int64_t& tick) const noexcept {
+    // Ticks stay far below 2^53, where distinct ticks give distinct prices.
+    constexpr double kMaxTick = 1125899906842624.0;  // 2^50
+    const double x = price * ticks_per_unit_;
+    if (!(x > -kMaxTick && x < kMaxTick)) return false;  // NaN too
+    const auto t = static_cast<std::int64_t>(x < 0.0 ? x - 0.5 : x + 0.5);
+    if (std::bit_cast<std::uint64_t>(static_cast<double>(t) / ticks_per_unit_) != std::bit_cast<std::uint64_t>(price)) {
+        return false;
     }
-    const std::uint32_t id = free_.back();
-    free_.pop_back();
-    pool_[id].n = 0;
-    return id;
+    tick = t;
+    return true;
 }
 
-// The ordered block holding `stored` or where it would go: the first whose
-// last key is >= it, or the last block when there is none. Updates mostly
-// land near the best price, in the last block.
-std::size_t StampedSide::block_for(std::int64_t stored) const noexcept {
-    const std::size_t n = lasts_.size();
-    if (n == 1 || lasts_[n - 2] < stored) return n - 1;
-    return lower_index(std::span(lasts_.data(), n - 1), stored);
+bool StampedSide::within_reach(std::int64_t number) const noexcept {
+    if (pages_.empty()) return true;
+    const std::int64_t last = first_page_ + static_cast<std::int64_t>(pages_.size()) - 1;
+    return std::max(last, number) - std::min(first_page_, number) < kMaxPages;
+}
+
+StampedSide::Page* StampedSide::page_for(std::int64_t number, bool make) {
+    const std::int64_t at = number - first_page_;
+    if (!pages_.empty() && at >= 0 && at < static_cast<std::int64_t>(pages_.size())) {
+        Page* page = pages_[static_cast<std::size_t>(at)].get();
+        if (page || !make) return page;
+        auto fresh = std::make_unique<Page>();
+        fresh->count = 0;
+        std::memset(fresh->held, 0, sizeof(fresh->held));
+        page = fresh.get();
+        pages_[static_cast<std::size_t>(at)] = std::move(fresh);
+        return page;
+    }
+    if (!make) return nullptr;
+    if (pages_.empty()) {
+        first_page_ = number;
+        pages_.resize(1);
+    } else if (at < 0) {
+        std::vector<std::unique_ptr<Page>> wider(pages_.size() + static_cast<std::size_t>(-at));
+        std::move(pages_.begin(), pages_.end(), wider.begin() + static_cast<std::ptrdiff_t>(-at));
+        pages_ = std::move(wider);
+        first_page_ = number;
+    } else {
+        pages_.resize(static_cast<std::size_t>(at) + 1);
+    }
+    return page_for(number, true);
 }
 
 void StampedSide::apply(double price, double qty, std::uint32_t writer) {
-    const std::int64_t stored = total_order_key(price) ^ flip_;
+    std::int64_t tick;
+    if (!tick_of(price, tick)) {
+        fallback_.apply(total_order_key(price) ^ flip_, qty, writer);
+        return;
+    }
+    const std::int64_t number = tick >> kPageBits;
     const bool removes = qty == 0.0;
-    if (order_.empty()) {
-        if (!removes) append_run(&stored, &qty, &writer, 1);
-        return;
-    }
-    const std::size_t b = block_for(stored);
-    Block& block = pool_[order_[b]];
-    const auto i = static_cast<std::uint32_t>(lower_index_from_back(std::span(block.stored, block.n), stored));
-    const bool present = i < block.n && block.stored[i] == stored;
-    if (removes) {
-        if (present) erase_at(b, i);
-    } else if (present) {
-        block.qty[i] = qty;
-        block.stamp[i] = writer;
-    } else {
-        insert_at(b, i, stored, qty, writer);
-    }
-}
-
-void StampedSide::insert_at(std::size_t b, std::uint32_t i, std::int64_t stored, double qty, std::uint32_t writer) {
-    if (pool_[order_[b]].n == kBlock) {
-        split(b);
-        const std::uint32_t lower_n = pool_[order_[b]].n;
-        if (i > lower_n) {
-            ++b;
-            i -= lower_n;
+    const std::int64_t at = number - first_page_;
+    Page* page = !pages_.empty() && at >= 0 && at < static_cast<std::int64_t>(pages_.size())
+                     ? pages_[static_cast<std::size_t>(at)].get()
+                     : nullptr;
+    if (!page) {
+        if (!within_reach(number)) {
+            fallback_.apply(total_order_key(price) ^ flip_, qty, writer);
+            return;
         }
+        if (removes) return;  // a paged price that is not held
+        page = page_for(number, true);
     }
-    Block& block = pool_[order_[b]];
-    const std::uint32_t tail = block.n - i;
-    std::memmove(block.stored + i + 1, block.stored + i, tail * sizeof(std::int64_t));
-    std::memmove(block.qty + i + 1, block.qty + i, tail * sizeof(double));
-    std::memmove(block.stamp + i + 1, block.stamp + i, tail * sizeof(std::uint32_t));
-    block.stored[i] = stored;
-    block.qty[i] = qty;
-    block.stamp[i] = writer;
-    ++block.n;
-    lasts_[b] = block.stored[block.n - 1];
-    ++size_;
-}
-
-// Moves the upper half of ordered block b into a new block after it.
-void StampedSide::split(std::size_t b) {
-    const std::uint32_t id = new_block();  // may move the pool: take references after
-    Block& lower = pool_[order_[b]];
-    Block& upper = pool_[id];
-    const std::uint32_t half = lower.n / 2;
-    upper.n = lower.n - half;
-    std::memcpy(upper.stored, lower.stored + half, upper.n * sizeof(std::int64_t));
-    std::memcpy(upper.qty, lower.qty + half, upper.n * sizeof(double));
-    std::memcpy(upper.stamp, lower.stamp + half, upper.n * sizeof(std::uint32_t));
-    lower.n = half;
-    lasts_[b] = lower.stored[half - 1];
-    order_.insert(order_.begin() + static_cast<std::ptrdiff_t>(b) + 1, id);
-    lasts_.insert(lasts_.begin() + static_cast<std::ptrdiff_t>(b) + 1, upper.stored[upper.n - 1]);
-}
-
-void StampedSide::erase_at(std::size_t b, std::uint32_t i) {
-    Block& block = pool_[order_[b]];
-    const std::uint32_t tail = block.n - i - 1;
-    std::memmove(block.stored + i, block.stored + i + 1, tail * sizeof(std::int64_t));
-    std::memmove(block.qty + i, block.qty + i + 1, tail * sizeof(double));
-    std::memmove(block.stamp + i, block.stamp + i + 1, tail * sizeof(std::uint32_t));
-    --block.n;
-    --size_;
-    if (block.n == 0) {
-        free_.push_back(order_[b]);
-        order_.erase(order_.begin() + static_cast<std::ptrdiff_t>(b));
-        lasts_.erase(lasts_.begin() + static_cast<std::ptrdiff_t>(b));
+    const auto slot = static_cast<std::size_t>(tick & (kPageTicks - 1));
+    std::uint64_t& word = page->held[slot >> 6];
+    const std::uint64_t bit = std::uint64_t{1} << (slot & 63);
+    if (removes) {
+        if (word & bit) {
+            word &= ~bit;
+            --page->count;
+            --size_;
+        }
         return;
     }
-    lasts_[b] = block.stored[block.n - 1];
-    // Small neighbours merge, so that the blocks stay few.
-    std::size_t into = b;
-    if (b + 1 < order_.size() && block.n + pool_[order_[b + 1]].n <= kBlock / 2) {
-        into = b;
-    } else if (b > 0 && block.n + pool_[order_[b - 1]].n <= kBlock / 2) {
-        into = b - 1;
-    } else {
-        return;
+    if (!(word & bit)) {
+        word |= bit;
+        page->stored[slot] = total_order_key(price) ^ flip_;
+        ++page->count;
+        ++size_;
     }
-    Block& lower = pool_[order_[into]];
-    const Block& upper = pool_[order_[into + 1]];
-    std::memcpy(lower.stored + lower.n, upper.stored, upper.n * sizeof(std::int64_t));
-    std::memcpy(lower.qty + lower.n, upper.qty, upper.n * sizeof(double));
-    std::memcpy(lower.stamp + lower.n, upper.stamp, upper.n * sizeof(std::uint32_t));
-    lower.n += upper.n;
-    lasts_[into] = lower.stored[lower.n - 1];
-    free_.push_back(order_[into + 1]);
-    order_.erase(order_.begin() + static_cast<std::ptrdiff_t>(into) + 1);
-    lasts_.erase(lasts_.begin() + static_cast<std::ptrdiff_t>(into) + 1);
+    page->qty[slot] = qty;
+    page->stamp[slot] = writer;
 }
 
-// Appends sorted entries, all above the side's, in blocks three quarters
-// full (room for inserts before the next split).
-void StampedSide::append_run(const std::int64_t* stored, const double* qty, const std::uint32_t* stamp,
-                             std::size_t n) {
-    constexpr std::uint32_t fill = kBlock * 3 / 4;
-    std::size_t done = 0;
-    while (done < n) {
-        const auto take = static_cast<std::uint32_t>(std::min<std::size_t>(fill, n - done));
-        const std::uint32_t id = new_block();
-        Block& block = pool_[id];
-        std::memcpy(block.stored, stored + done, take * sizeof(std::int64_t));
-        std::memcpy(block.qty, qty + done, take * sizeof(double));
-        std::memcpy(block.stamp, stamp + done, take * sizeof(std::uint32_t));
-        block.n = take;
-        order_.push_back(id);
-        lasts_.push_back(block.stored[take - 1]);
-        done += take;
+void StampedSide::clear() noexcept {
+    for (auto& page : pages_) {
+        if (!page || page->count == 0) continue;
+        std::memset(page->held, 0, sizeof(page->held));
+        page->count = 0;
     }
-    size_ += n;
+    // The span stays (it only grows until the side is dropped), so a price
+    // keeps its place; the pages are reused.
+    size_ = 0;
+    fallback_.clear();
 }
 
-// Applying the levels one by one would insert a snapshot listed best first
-// at the front of the side level after level; sorting them once gives the
-// same side: for each price the last listed level decides, a zero leaving
-// the price out.
+// Applying the levels in order: for each price the last listed level
+// decides, a zero leaving the price out.
 void StampedSide::load(std::span<const BookLevel> levels, std::uint32_t writer) {
     clear();
-    scratch_.clear();
-    scratch_.reserve(levels.size());
-    for (std::size_t i = 0; i < levels.size(); ++i) {
-        scratch_.push_back(
-            Written{total_order_key(levels[i].price) ^ flip_, static_cast<std::uint32_t>(i), levels[i].qty});
+    for (const BookLevel& level : levels) apply(level.price, level.qty, writer);
+}
+
+// The paged entries in ascending stored order: ascending ticks for bids,
+// descending for asks (whose stored keys are inverted).
+void StampedSide::append_paged(std::vector<std::int64_t>& stored, std::vector<double>& qty,
+                               std::vector<std::uint32_t>& stamp) const {
+    constexpr std::size_t kWords = kPageTicks / 64;
+    std::size_t at = stored.size();
+    stored.resize(at + size_);
+    qty.resize(at + size_);
+    stamp.resize(at + size_);
+    const std::size_t n = pages_.size();
+    for (std::size_t p = 0; p < n; ++p) {
+        const Page* page = pages_[flip_ ? n - 1 - p : p].get();
+        if (!page || page->count == 0) continue;
+        for (std::size_t w = 0; w < kWords; ++w) {
+            const std::size_t word_index = flip_ ? kWords - 1 - w : w;
+            std::uint64_t bits = page->held[word_index];
+            while (bits) {
+                const int b = flip_ ? 63 - std::countl_zero(bits) : std::countr_zero(bits);
+                bits &= ~(std::uint64_t{1} << b);
+                const std::size_t slot = word_index * 64 + static_cast<std::size_t>(b);
+                stored[at] = page->stored[slot];
+                qty[at] = page->qty[slot];
+                stamp[at] = page->stamp[slot];
+                ++at;
+            }
+        }
     }
-    std::sort(scratch_.begin(), scratch_.end(), [](const Written& a, const Written& b) {
-        return a.stored != b.stored ? a.stored < b.stored : a.order < b.order;
-    });
-    FrozenSide run;
-    for (std::size_t i = 0; i < scratch_.size(); ++i) {
-        const Written& w = scratch_[i];
-        if (i + 1 < scratch_.size() && scratch_[i + 1].stored == w.stored) continue;  // listed again later
-        if (w.qty == 0.0) continue;
-        run.stored_.push_back(w.stored);
-        run.qty_.push_back(w.qty);
-        run.stamp_.push_back(writer);
-    }
-    append_run(run.stored_.data(), run.qty_.data(), run.stamp_.data(), run.size());
 }
 
 FrozenSide StampedSide::freeze() const {
     FrozenSide frozen(flip_ == 0 ? SideBest::Highest : SideBest::Lowest);
-    frozen.stored_.resize(size_);
-    frozen.qty_.resize(size_);
-    frozen.stamp_.resize(size_);
-    std::size_t at = 0;
-    for (const std::uint32_t id : order_) {
-        const Block& block = pool_[id];
-        std::memcpy(frozen.stored_.data() + at, block.stored, block.n * sizeof(std::int64_t));
-        std::memcpy(frozen.qty_.data() + at, block.qty, block.n * sizeof(double));
-        std::memcpy(frozen.stamp_.data() + at, block.stamp, block.n * sizeof(std::uint32_t));
-        at += block.n;
+    append_paged(frozen.stored_, frozen.qty_, frozen.stamp_);
+    // Paged prices are ticks: finite, and above zero when the tick is.
+    frozen.plain_ = frozen.stored_.empty() || (total_order_value(frozen.stored_.front() ^ flip_) > 0.0 &&
+                                               total_order_value(frozen.stored_.back() ^ flip_) > 0.0);
+    if (fallback_.size() == 0) return frozen;
+    FrozenSide odd(flip_ == 0 ? SideBest::Highest : SideBest::Lowest);
+    fallback_.append_to(odd.stored_, odd.qty_, odd.stamp_);
+    // Merged by stored key; a price is in one part only.
+    FrozenSide merged(flip_ == 0 ? SideBest::Highest : SideBest::Lowest);
+    const std::size_t total = frozen.size() + odd.size();
+    merged.stored_.reserve(total);
+    merged.qty_.reserve(total);
+    merged.stamp_.reserve(total);
+    std::size_t a = 0, b = 0;
+    while (a < frozen.size() || b < odd.size()) {
+        const bool from_paged = b == odd.size() || (a < frozen.size() && frozen.stored_[a] < odd.stored_[b]);
+        const FrozenSide& src = from_paged ? frozen : odd;
+        const std::size_t i = from_paged ? a++ : b++;
+        merged.stored_.push_back(src.stored_[i]);
+        merged.qty_.push_back(src.qty_[i]);
+        merged.stamp_.push_back(src.stamp_[i]);
     }
-    return frozen;
+    merged.plain_ = std::all_of(merged.stored_.begin(), merged.stored_.end(), [&](std::int64_t s) {
+        const double price = total_order_value(s ^ flip_);
+        return price > 0.0 && price < std::numeric_limits<double>::infinity();
+    });
+    return merged;
 }
 
 void StampedSide::thaw(const FrozenSide& frozen) {
     clear();
-    append_run(frozen.stored_.data(), frozen.qty_.data(), frozen.stamp_.data(), frozen.size());
+    for (std::size_t i = 0; i < frozen.size(); ++i) {
+        apply(total_order_value(frozen.stored_[i] ^ flip_), frozen.qty_[i], frozen.stamp_[i]);
+    }
 }
 
 std::size_t StampedSide::memory_bytes() const noexcept {
-    return pool_.capacity() * sizeof(Block) + (free_.capacity() + order_.capacity()) * sizeof(std::uint32_t) +
-           lasts_.capacity() * sizeof(std::int64_t) + scratch_.capacity() * sizeof(Written);
+    std::size_t bytes = pages_.capacity() * sizeof(std::unique_ptr<Page>) + fallback_.memory_bytes();
+    for (const auto& page : pages_) {
+        if (page) bytes += sizeof(Page);
+    }
+    return bytes;
+}
+
+double choose_ticks_per_unit(std::span<const BookEvent> events) noexcept {
+    constexpr std::size_t kSample = 4096;
+    double scale = 1.0;
+    for (int digits = 0; digits <= 8; ++digits, scale *= 10.0) {
+        std::size_t seen = 0;
+        bool holds = true;
+        for (std::size_t e = 0; e < events.size() && seen < kSample && holds; ++e) {
+            for (const auto* side : {&events[e].bids, &events[e].asks}) {
+                for (const BookLevel& level : *side) {
+                    const double price = level.price;
+                    if (!(std::fabs(price) < 1e12) || price == 0.0) continue;  // odd prices go to the fallback anyway
+                    const double t = std::nearbyint(price * scale);
+                    if (t / scale != price) holds = false;
+                    if (++seen >= kSample || !holds) break;
+                }
+                if (!holds || seen >= kSample) break;
+            }
+        }
+        if (holds) return scale;
+    }
+    return 100.0;
 }
 
 void StampedBook::apply(const BookEvent& event, std::uint32_t index) {

@@ -5,17 +5,19 @@
 // never touched again is not in the window's book, while every write,
 // removal and snapshot at or after i0 acts on both alike.
 //
-// A live side (StampedSide) is kept in sorted blocks so that an update deep
-// in the book moves few entries; a side kept between frames (FrozenSide) is
-// one flat sorted run, ready for band sums.
+// A live side (StampedSide) is paged by price tick, so that an update
+// anywhere in the book costs an index; a side kept between frames
+// (FrozenSide) is one flat sorted run, ready for band sums.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
 #include "dataset.h"
+#include "frame/heatmap/stamped_blocks.h"
 #include "panels/book_side.h"
 
 namespace ovra {
@@ -45,10 +47,18 @@ public:
     SideView view() const noexcept { return {stored_, qty_, flip_}; }
     SideView view_from(std::uint32_t from, std::vector<std::int64_t>& stored, std::vector<double>& qty) const;
 
+    // Whether every price held is finite and above zero: band sums over
+    // such a side are sums over price ranges, band by band.
+    bool plain() const noexcept { return plain_; }
+    std::span<const std::int64_t> stored() const noexcept { return stored_; }
+    std::span<const double> qty() const noexcept { return qty_; }
+    std::span<const std::uint32_t> stamps() const noexcept { return stamp_; }
+
     std::size_t memory_bytes() const noexcept;
 
 private:
     friend class StampedSide;
+    bool plain_ = true;
 
     std::int64_t flip_;
     std::vector<std::int64_t> stored_;
@@ -56,9 +66,16 @@ private:
     std::vector<std::uint32_t> stamp_;
 };
 
+// A live side. Prices on the tick grid (price == tick / ticks_per_unit
+// exactly, for an integer tick) sit in pages of consecutive ticks found by
+// index, so a level change costs no search; any other price goes to a
+// small sorted fallback. Whether a price is paged depends only on the pages
+// spanned so far, which only grow until the side is cleared, so one price
+// always lands in the same place.
 class StampedSide {
 public:
-    explicit StampedSide(SideBest best) noexcept : flip_(best == SideBest::Highest ? 0 : -1) {}
+    StampedSide(SideBest best, double ticks_per_unit) noexcept
+        : flip_(best == SideBest::Highest ? 0 : -1), ticks_per_unit_(ticks_per_unit) {}
 
     // A diff's level: a zero quantity (0.0 or -0.0) removes the price, any
     // other replaces it and stamps it with `writer`.
@@ -66,7 +83,7 @@ public:
     // A snapshot's side: empties the side, then applies `levels` in order.
     void load(std::span<const BookLevel> levels, std::uint32_t writer);
 
-    std::size_t size() const noexcept { return size_; }
+    std::size_t size() const noexcept { return size_ + fallback_.size(); }
     FrozenSide freeze() const;
     // Becomes the side `frozen` was made of.
     void thaw(const FrozenSide& frozen);
@@ -74,41 +91,47 @@ public:
     std::size_t memory_bytes() const noexcept;
 
 private:
-    // Entries per block: an insert or removal moves at most this many.
-    static constexpr std::uint32_t kBlock = 64;
-    struct Block {
-        std::uint32_t n = 0;
-        std::int64_t stored[kBlock];
-        double qty[kBlock];
-        std::uint32_t stamp[kBlock];
-    };
-    struct Written {
-        std::int64_t stored;
-        std::uint32_t order;  // position in the snapshot's list
-        double qty;
+    static constexpr int kPageBits = 8;
+    static constexpr std::int64_t kPageTicks = std::int64_t{1} << kPageBits;
+    // Pages one side may span: beyond, prices go to the fallback.
+    static constexpr std::int64_t kMaxPages = 4096;
+    struct Page {
+        std::uint64_t held[kPageTicks / 64];
+        std::int64_t stored[kPageTicks];
+        double qty[kPageTicks];
+        std::uint32_t stamp[kPageTicks];
+        std::uint32_t count;
     };
 
     void clear() noexcept;
-    std::size_t block_for(std::int64_t stored) const noexcept;
-    std::uint32_t new_block();
-    void insert_at(std::size_t b, std::uint32_t i, std::int64_t stored, double qty, std::uint32_t writer);
-    void erase_at(std::size_t b, std::uint32_t i);
-    void split(std::size_t b);
-    void append_run(const std::int64_t* stored, const double* qty, const std::uint32_t* stamp, std::size_t n);
+    bool tick_of(double price, std::int64_t& tick) const noexcept;
+    // The page of page number `number`, made (and the span grown) when
+    // `make`; null when absent, or outside the span and not made.
+    Page* page_for(std::int64_t number, bool make);
+    bool within_reach(std::int64_t number) const noexcept;
+    void apply_stored(std::int64_t stored, double price, double qty, std::uint32_t writer);
+    void append_paged(std::vector<std::int64_t>& stored, std::vector<double>& qty,
+                      std::vector<std::uint32_t>& stamp) const;
 
     std::int64_t flip_;
-    std::vector<Block> pool_;           // blocks in no particular order
-    std::vector<std::uint32_t> free_;   // unused blocks of the pool
-    std::vector<std::uint32_t> order_;  // the blocks in key order, none empty
-    std::vector<std::int64_t> lasts_;   // last stored key of each ordered block
-    std::size_t size_ = 0;
-    std::vector<Written> scratch_;  // a snapshot's levels while they are sorted
+    double ticks_per_unit_;
+    std::vector<std::unique_ptr<Page>> pages_;  // page numbers first_page_ .. first_page_ + size - 1
+    std::int64_t first_page_ = 0;
+    std::size_t size_ = 0;  // paged entries
+    StampedBlocks fallback_;
 };
+
+// The tick grid most prices of the series sit on: the smallest power of
+// ten ticks per unit (1 to 10^8) that holds every sampled price, else 100.
+double choose_ticks_per_unit(std::span<const BookEvent> events) noexcept;
 
 // Both sides of a live replay, stamped alike.
 struct StampedBook {
-    StampedSide bids{SideBest::Highest};
-    StampedSide asks{SideBest::Lowest};
+    explicit StampedBook(double ticks_per_unit = 100.0) noexcept
+        : bids(SideBest::Highest, ticks_per_unit), asks(SideBest::Lowest, ticks_per_unit) {}
+
+    StampedSide bids;
+    StampedSide asks;
 
     // Applies event number `index`: a snapshot empties both sides first.
     void apply(const BookEvent& event, std::uint32_t index);
