@@ -22,19 +22,24 @@ freshly loaded (the load is not timed, every frame is, the first included):
   zoom       at the end of the data, "set_spec" alternating two price_bin/depth_levels
              settings, then "frame_at" (both timed)
   bucket     the same with two bucket_ms settings
-  cold       "load" then the first "frame_at" at the end of the data (the frame timed)
+  cold       "load" then the first "frame_at" at the end of the data (the frame timed); then
+             "again": the same frame --zooms times more, the cost of putting a frame's text
+             together and handing it over
 
 With --breakdown, forward, jumping and sliding run once more for each panel alone (and once
 with every panel but the heatmap), to show which panel the frame time goes to; panels run
 side by side on the worker pool, so the frame is about its slowest panel, not their sum.
-Beside the wall-clock figures, "cpu median" is the median processor time of a frame over all
-threads of the process: on a shared machine it varies less than the wall clock.
+Beside the wall-clock figures, "cpu" gives the median and p95 processor time of a frame over
+all threads of the process: on a shared machine it varies less than the wall clock.
 
 Every frame is checked: its text, and each of its panel texts, is compared by SHA-256 with the
 frame of a checking handle that keeps nothing between frames (TAVRIN_OVRA_CACHE_BYTES=0, so
 each of its frames is computed from nothing, as on a fresh handle) for the same spec and
-cursor. The hashes are kept in the cache folder beside the sample (`*-checks.json`), so a
-second run checks against them without recomputing; --recheck recomputes them. The checking
+cursor (with --check-road reversed, a checking handle that keeps its caches and answers each
+mode's frames in reverse order before the mode runs: another history of the same caches, at a
+fraction of the cost on a big sample). The hashes are kept in the cache folder beside the
+sample (`*-checks.json`, `*-checks-reversed.json`), so a second run checks against them
+without recomputing; --recheck recomputes them. The checking
 handle's frame at the end of the data is the "nothing kept" figure; one replay of the window's
 book is estimated by the frame of a heatmap-only spec with one price level and one time bucket
 on the same handle, which replays the whole book once and sums a single cell. Targets are
@@ -103,6 +108,18 @@ def ok(reply, expected='{"ok":true}'):
     return reply
 
 
+def resident_mb():
+    """The resident memory of this process, MB (Linux; 0 elsewhere)."""
+    try:
+        with open("/proc/self/status") as f:
+            for line in f:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1]) / 1024
+    except OSError:
+        pass
+    return 0.0
+
+
 def frame_at(cursor):
     return '{"cmd":"frame_at","ts":%d}' % cursor
 
@@ -135,28 +152,37 @@ def panel_texts(frame):
 
 
 class Checker:
-    """Hashes of the frames of a handle that keeps nothing between frames, for a spec with
-    all panels; a frame of some of its panels is checked panel by panel. Kept in `path`."""
+    """Hashes of the frames of a checking handle, for a spec with all panels; a frame of some
+    of its panels is checked panel by panel. Kept in `path`. The checking handle keeps nothing
+    between frames (road "nothing"), or keeps its caches and answers each mode's frames in
+    reverse order before the mode runs (road "reversed")."""
 
-    def __init__(self, load, path, data, recheck):
-        self.load, self.path, self.handle = load, path, None
+    def __init__(self, load, path, data, recheck, road="nothing"):
+        self.load, self.path, self.handle, self.road = load, path, None, road
         stat = os.stat(data)
         self.stamp = "%d-%d" % (stat.st_size, int(stat.st_mtime))
         self.known, self.computed, self.checked = {}, 0, 0
+        if road != "nothing":
+            # what a handle that keeps nothing answered is good for any road
+            self.path = path.replace("-checks.json", "-checks-%s.json" % road)
+            self.read(path, recheck)
+        self.read(self.path, recheck)
+        self.spec_text = None
+
+    def read(self, path, recheck):
         if not recheck and os.path.exists(path):
             with open(path) as f:
                 kept = json.load(f)
             if kept.get("stamp") == self.stamp:
-                self.known = kept["frames"]
-        self.spec_text = None
+                self.known.update(kept["frames"])
 
     def save(self):
         with open(self.path + ".part", "w") as f:
             json.dump({"stamp": self.stamp, "frames": self.known}, f, indent=0, sort_keys=True)
         os.replace(self.path + ".part", self.path)
 
-    def nothing_kept(self):
-        """The checking handle, loaded with a cache bound of 0 (read at its first frame)."""
+    def checking_handle(self):
+        """The checking handle, loaded; on road "nothing" its first frame reads a cache bound of 0."""
         if self.handle is None:
             self.handle = tavrin_ovra.Ovra("")
             ok(self.handle.command(self.load))
@@ -164,13 +190,14 @@ class Checker:
 
     def timed_frame(self, spec, cursor):
         """A frame of the checking handle and its time."""
-        handle = self.nothing_kept()
+        handle = self.checking_handle()
         text = json.dumps(spec, sort_keys=True)
         if text != self.spec_text:
             ok(handle.command(set_spec(spec)))
             self.spec_text = text
         saved = os.environ.get(CACHE_ENV)
-        os.environ[CACHE_ENV] = "0"
+        if self.road == "nothing":
+            os.environ[CACHE_ENV] = "0"
         try:
             began = time.perf_counter()
             out = handle.command(frame_at(cursor))
@@ -188,6 +215,11 @@ class Checker:
             self.known[key] = {"frame": digest(out), "panels": [digest(t) for t in panel_texts(out)]}
             self.computed += 1
         return self.known[key]
+
+    def prepare(self, pairs):
+        """The hashes of the (full spec, cursor) pairs of a mode not known yet, the last first."""
+        for full_spec, cursor in reversed(pairs):
+            self.expected(full_spec, cursor)
 
     def same(self, full_spec, picked, cursor, out):
         """Whether `out` is the frame at `cursor` of full_spec's panels at the indexes `picked`."""
@@ -223,10 +255,15 @@ class Run:
         p95 = ordered[min(len(ordered) - 1, int(round(0.95 * (len(ordered) - 1))))]
         return statistics.median(ordered) * 1e3, p95 * 1e3, ordered[-1] * 1e3
 
+    def cpu_stats(self):
+        ordered = sorted(self.cpu)
+        p95 = ordered[min(len(ordered) - 1, int(round(0.95 * (len(ordered) - 1))))]
+        return statistics.median(ordered) * 1e3, p95 * 1e3
+
     def line(self):
         median, p95, worst = self.stats()
-        return "  %-34s %4d frames  median %7.1f ms  p95 %7.1f ms  max %7.1f ms  cpu median %7.1f ms  %s" % (
-            self.name, self.frames, median, p95, worst, statistics.median(self.cpu) * 1e3,
+        return "  %-34s %4d frames  median %7.1f ms  p95 %7.1f ms  max %7.1f ms  cpu %6.1f / %6.1f ms  %s" % (
+            self.name, self.frames, median, p95, worst, *self.cpu_stats(),
             "%d DIFFER" % self.bad if self.bad else "all identical")
 
 
@@ -292,7 +329,7 @@ def panel_sets(spec, breakdown):
     return sets
 
 
-def scrub_modes(handle, load, spec, checker, first, cursors, modes, breakdown):
+def scrub_modes(handle, load, spec, checker, first, cursors, modes, breakdown, memory):
     runs = {}
     for label, picked in panel_sets(spec, breakdown):
         def only(full):
@@ -304,6 +341,8 @@ def scrub_modes(handle, load, spec, checker, first, cursors, modes, breakdown):
             order = list(cursors)
             if mode == "jumping":
                 random.Random(11).shuffle(order)
+            if checker is not None:
+                checker.prepare([(dict(spec, from_ts=c - HOUR) if mode == "sliding" else grown, c) for c in order])
             ok(handle.command(set_spec(only(grown))))
             ok(handle.command(load))
             run = Run(mode if label == "all panels" else "%s, %s" % (mode, label))
@@ -313,7 +352,7 @@ def scrub_modes(handle, load, spec, checker, first, cursors, modes, breakdown):
                     run.step(handle, [set_spec(only(window)), frame_at(cursor)], checker, window, picked, cursor)
                 else:
                     run.step(handle, [frame_at(cursor)], checker, grown, picked, cursor)
-            say(run.line())
+            say(run.line() + ("  resident %.0f MB" % resident_mb() if memory else ""))
             runs[(mode, label)] = run
         if checker is not None:
             checker.save()
@@ -341,6 +380,12 @@ def setting_modes(handle, load, spec, checker, last, modes, args):
             ok(handle.command(load))
             run.step(handle, [frame_at(last)], checker, spec, every, last)
         say(run.line())
+        # The same frame again: nothing to compute, only the frame text to
+        # put together and hand over.
+        run = runs["again"] = Run("again")
+        for _ in range(args.zooms):
+            run.step(handle, [frame_at(last)], checker, spec, every, last)
+        say(run.line())
     return runs
 
 
@@ -352,10 +397,12 @@ def bench_sample(name, args):
     say("%s: %s (%.0f MB)" % (name, data, len(load) / 1e6))
     handle = tavrin_ovra.Ovra(json.dumps(spec))
     began = time.perf_counter()
-    say("  load %s %.1f s" % (ok(handle.command(load)), time.perf_counter() - began))
+    say("  load %s %.1f s" % (ok(handle.command(load)), time.perf_counter() - began)
+        + ("  resident %.0f MB" % resident_mb() if args.memory else ""))
     bounds = json.loads(handle.command('{"cmd":"bounds"}'))
     first, last = bounds["from_ts"], bounds["to_ts"]
-    checker = Checker(load, os.path.splitext(data)[0] + "-checks.json", data, args.recheck) if args.check else None
+    checker = Checker(load, os.path.splitext(data)[0] + "-checks.json", data, args.recheck,
+                      args.check_road) if args.check else None
     modes = args.modes.split(",")
     mismatches = 0
     if "reference" in modes and name == "day":
@@ -363,22 +410,29 @@ def bench_sample(name, args):
 
     n = args.positions
     cursors = [first + (last - first) * i // n for i in range(1, n + 1)]
-    runs = scrub_modes(handle, load, spec, checker, first, cursors, modes, args.breakdown)
+    runs = scrub_modes(handle, load, spec, checker, first, cursors, modes, args.breakdown, args.memory)
     runs.update(setting_modes(handle, load, spec, checker, last, modes, args))
     mismatches += sum(run.bad for run in runs.values())
     del handle
     gc.collect()
 
     # nothing kept: the frame at the end computed from nothing; one replay: a one-cell heatmap
-    scratch = checker if checker is not None else Checker(load, os.devnull, data, True)
+    if checker is not None and checker.road == "nothing":
+        scratch = checker
+    else:
+        if checker is not None:
+            checker.handle = None
+            gc.collect()
+        scratch = Checker(load, os.devnull, data, True)
     _, nothing_kept = scratch.timed_frame(spec, last)
     one_cell = dict(spec, panels=[{"kind": "book_heatmap", "price_bin": 1.0,
                                    "bucket_ms": 10 ** 15, "depth_levels": 1}])
     _, replay = scratch.timed_frame(one_cell, last)
     if checker is not None:
         checker.save()
-        say("  checked %d frames against the frames of a handle that keeps nothing (%d computed this run)"
-            % (checker.checked, checker.computed))
+        say("  checked %d frames against the frames of a handle that %s (%d computed this run)"
+            % (checker.checked, "keeps nothing" if checker.road == "nothing" else "answered them in reverse order",
+               checker.computed))
     del scratch, checker
     gc.collect()
     say("  nothing kept, frame at the end %.1f ms; one replay of the book %.1f ms" % (
@@ -423,8 +477,14 @@ def main():
     parser.add_argument("--colds", type=int, default=3, help="loads of cold")
     parser.add_argument("--breakdown", action="store_true",
                         help="run forward, jumping and sliding also per panel alone and without the heatmap")
+    parser.add_argument("--memory", action="store_true",
+                        help="print the resident memory after the load and after each scrubbing mode "
+                             "(with --no-check: the handle's dataset and caches, and the load text)")
     parser.add_argument("--no-check", dest="check", action="store_false",
                         help="skip the comparison with the frames of a handle that keeps nothing")
+    parser.add_argument("--check-road", choices=["nothing", "reversed"], default="nothing",
+                        help="checking handle: keeps nothing between frames (default), or keeps its caches "
+                             "and answers each mode's frames in reverse order (far cheaper on a big sample)")
     parser.add_argument("--recheck", action="store_true", help="recompute the kept check hashes")
     parser.add_argument("--steps", type=int, default=20, help="cursors of the reference mode")
     parser.add_argument("--reference", default=os.path.join(HERE, "scrub_reference.json"),
