@@ -204,7 +204,7 @@ class Checker:
             return out, time.perf_counter() - began
         finally:
             if saved is None:
-                del os.environ[CACHE_ENV]
+                os.environ.pop(CACHE_ENV, None)
             else:
                 os.environ[CACHE_ENV] = saved
 
