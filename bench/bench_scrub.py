@@ -19,9 +19,11 @@ freshly loaded (the load is not timed, every frame is, the first included):
   jumping    the same cursors in a shuffled order (fixed seed)
   sliding    a one-hour window following the cursor: "set_spec" with from_ts = cursor - 1 h,
              then "frame_at" (both timed)
-  zoom       at the end of the data, "set_spec" alternating two price_bin/depth_levels
-             settings, then "frame_at" (both timed)
-  bucket     the same with two bucket_ms settings
+  zoom       at the end of the data, after one frame there (not timed), "set_spec"
+             alternating two price_bin/depth_levels settings, then "frame_at" (both timed); the
+             first is the new setting's first frame, the others find both in the caches
+  bucket     the same with two bucket_ms settings (its target: the max, the new setting's
+             first frame, no slower than cold)
   cold       "load" then the first "frame_at" at the end of the data (the frame timed); then
              "again": the same frame --zooms times more, the cost of putting a frame's text
              together and handing it over
@@ -366,11 +368,14 @@ def setting_modes(handle, load, spec, checker, last, modes, args):
                         ("bucket", [spec, rebucketed(spec, 2)])):
         if mode not in modes:
             continue
+        # The frame shown before the setting changes (not timed: that is the cold mode).
         ok(handle.command(set_spec(spec)))
         ok(handle.command(load))
+        shown = handle.command(frame_at(last))
+        assert shown.startswith('{"symbol"'), shown[:300]
         run = runs[mode] = Run(mode)
         for i in range(args.zooms):
-            chosen = specs[i % 2]
+            chosen = specs[(i + 1) % 2]
             run.step(handle, [set_spec(chosen), frame_at(last)], checker, chosen, every, last)
         say(run.line())
     if "cold" in modes:
@@ -458,8 +463,8 @@ def targets(name, runs, nothing_kept, replay):
         rows.append(("zoom p95 <= 50 ms", p95, p95 <= 50))
     cold = runs["cold"].stats()[0] if "cold" in runs else None
     if "bucket" in runs and cold is not None:
-        median = runs["bucket"].stats()[0]
-        rows.append(("bucket median <= cold median (%.1f ms)" % cold, median, median <= cold))
+        worst = runs["bucket"].stats()[2]
+        rows.append(("bucket max <= cold median (%.1f ms)" % cold, worst, worst <= cold))
     if cold is not None:
         rows.append(("cold <= nothing kept (%.1f ms)" % nothing_kept, cold, cold <= nothing_kept * 1.05))
         rows.append(("cold <= 2 x one replay (%.1f ms)" % (2 * replay), cold, cold <= 2 * replay))
