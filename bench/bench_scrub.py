@@ -435,9 +435,9 @@ def bench_sample(name, args):
     _, replay = scratch.timed_frame(one_cell, last)
     if checker is not None:
         checker.save()
-        say("  checked %d frames against the frames of a handle that %s (%d computed this run)"
-            % (checker.checked, "keeps nothing" if checker.road == "nothing" else "answered them in reverse order",
-               checker.computed))
+        say("  checked %d frames against hashes kept in %s (%d computed this run by a handle that %s)"
+            % (checker.checked, os.path.basename(checker.path), checker.computed,
+               "keeps nothing" if checker.road == "nothing" else "answered them in reverse order"))
     del scratch, checker
     gc.collect()
     say("  nothing kept, frame at the end %.1f ms; one replay of the book %.1f ms" % (
