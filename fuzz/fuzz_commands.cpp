@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
+#include <numeric>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -102,6 +104,27 @@ bool too_costly(const ovra::HandleState& state, std::optional<std::int64_t> curs
     return planned_frame_cells(state, cursor) > kFrameCells;
 }
 
+// More frames on the same handle after a "frame_at" at `ts`: next to it, at
+// the ends of the data and half way, then at `ts` again, each the reference
+// road's frame. What the handle keeps between frames must never show, and
+// the second run (without these) then has another history of its caches.
+void scrub_around(ovra::HandleState& state, std::int64_t ts, std::size_t index, std::size_t& frame_bytes) {
+    const auto& bounds = state.dataset.bounds();
+    if (!state.spec || !bounds) return;
+    constexpr auto kLeast = std::numeric_limits<std::int64_t>::min();
+    constexpr auto kMost = std::numeric_limits<std::int64_t>::max();
+    const std::int64_t cursors[] = {ts == kLeast ? ts : ts - 1, ts == kMost ? ts : ts + 1, bounds->from_ts,
+                                    std::midpoint(bounds->from_ts, bounds->to_ts), bounds->to_ts, ts};
+    for (const std::int64_t cursor : cursors) {
+        if (too_costly(state, cursor) || frame_bytes > kFrameBytesPerInput) return;
+        const std::string command = R"({"cmd":"frame_at","ts":)" + std::to_string(cursor) + "}";
+        const std::string response = ovra::dispatch_command(state, command);
+        const auto reference = reference_frame(state, cursor);
+        if (reference && *reference != response) broken("scrubbed frame differs from the reference road", index, command, *reference);
+        frame_bytes += response.size();
+    }
+}
+
 // The responses of the commands run; fewer than given once the frame budget is spent.
 std::vector<std::string> run_checked(const std::vector<std::string_view>& commands) {
     ovra::HandleState state;
@@ -126,6 +149,7 @@ std::vector<std::string> run_checked(const std::vector<std::string_view>& comman
             if (reference && (view.name == "frame" || view.ts) && *reference != response) {
                 broken("frame differs from the reference road", i, command, *reference);
             }
+            if (view.name == "frame_at" && view.ts) scrub_around(state, *view.ts, i, frame_bytes);
         }
         Response classified;
         if (!classify_response(response, utf8, classified, why)) broken(why, i, command, response);

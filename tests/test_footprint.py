@@ -67,3 +67,36 @@ trades = st.lists(st.tuples(timestamps, prices, quantities, st.sampled_from(["bu
 def test_footprint_matches_model(trades, price_bin):
     expected = panel_models.footprint(by_time(trades), price_bin)
     assert frame_text(footprint(price_bin), {"trades": [list(t) for t in trades]}) == framed(expected)
+
+
+# Prices that wander around bin edges, signed zeros, the smallest subnormals
+# and overflowing quotients: runs of consecutive trades share a bin, leave it
+# by a hair and come back, as a scrubbed handle labels them.
+EDGE_BINS = st.sampled_from([0.1, 0.5, 1.0, 3.0, 1e-10, 1e-300])
+EDGE_STEPS = st.sampled_from([0.0, -0.0, 5e-324, -5e-324, 1e-12, -1e-12, 1e-9, 0.49, 0.5, 0.51, 1.0, -1.0])
+
+
+@st.composite
+def wandering_trades(draw):
+    price_bin = draw(EDGE_BINS)
+    origin = draw(st.sampled_from([0.0, -0.0, 5e-324, -5e-324, 100.0, -7.0, 1e308, -1e308]))
+    price, trades = origin, []
+    for ts in range(draw(st.integers(1, 120))):
+        step = draw(EDGE_STEPS)
+        price = draw(st.sampled_from([price, origin, price + step * price_bin, price - step * price_bin]))
+        trades.append((ts, price, draw(st.sampled_from([0.25, 1.0, 3.5])), draw(st.sampled_from(["buy", "sell"]))))
+    return price_bin, trades
+
+
+@PANEL_SETTINGS
+@given(wandering_trades(), st.lists(st.integers(0, 120), min_size=1, max_size=6))
+def test_footprint_of_wandering_prices_matches_model_while_scrubbing(case, cursors):
+    from hardening_data import command, spec_handle
+
+    price_bin, trades = case
+    handle = spec_handle({"dataset_ref": "", "symbol": "S", "panels": [footprint(price_bin)]})
+    handle.command(command("load", dataset={"trades": [list(t) for t in trades]}))
+    for cursor in cursors + [trades[-1][0]]:
+        expected = panel_models.footprint([t for t in trades if t[0] <= cursor], price_bin)
+        answer = handle.command(command("frame_at", ts=cursor))
+        assert answer == '{"symbol":"S","cursor_ts":%d,"panels":[%s]}' % (cursor, expected)

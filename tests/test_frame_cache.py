@@ -8,6 +8,7 @@ import os
 import random
 import subprocess
 import sys
+import threading
 import warnings
 
 import pytest
@@ -65,10 +66,20 @@ def drive(seed, steps):
             # A small change of one setting: a window end or one panel parameter.
             spec = dict(spec, panels=[dict(p) for p in spec["panels"]])
             panel = rng.choice(spec["panels"])
-            if rng.random() < 0.5:
+            change = rng.random()
+            if change < 0.4:
                 spec["from_ts"] = START + rng.randint(0, 60_000)
                 spec.pop("to_ts", None)
-            elif "price_bin" in panel:
+            elif change < 0.5:
+                spec["to_ts"] = START + rng.randint(0, 120_000)
+                spec.pop("from_ts", None)
+            elif change < 0.6 and len(spec["panels"]) > 1:
+                spec["panels"].remove(panel)
+            elif change < 0.7:
+                spec["panels"].insert(rng.randrange(len(spec["panels"]) + 1), dict(panel))
+            elif panel["kind"] == "book_heatmap" and change < 0.8:
+                panel["depth_levels"] = rng.choice([2, 4, 30])
+            elif "price_bin" in panel and change < 0.9:
                 panel["price_bin"] = rng.choice([0.5, 1.0, 2.0])
             elif "bucket_ms" in panel:
                 panel["bucket_ms"] = rng.choice([1000, 60000])
@@ -116,6 +127,63 @@ def test_frames_scrubbed_forward_back_and_sliding_match_fresh_handles():
         fresh = spec_handle(spec)
         fresh.command(command("load", dataset=dataset))
         assert handle.command(command("frame_at", ts=ts)) == fresh.command(command("frame_at", ts=ts))
+
+
+def zoom(spec, price_factor=1.0, depth_levels=None, bucket_factor=1):
+    panels = []
+    for panel in spec["panels"]:
+        panel = dict(panel)
+        if "price_bin" in panel:
+            panel["price_bin"] *= price_factor
+        if depth_levels is not None and panel["kind"] == "book_heatmap":
+            panel["depth_levels"] = depth_levels
+        if "bucket_ms" in panel:
+            panel["bucket_ms"] *= bucket_factor
+        panels.append(panel)
+    return dict(spec, panels=panels)
+
+
+@pytest.mark.parametrize("settings", [
+    [{}, {"price_factor": 0.5, "depth_levels": 7}],
+    [{}, {"bucket_factor": 2}],
+    [{"depth_levels": 3}, {"depth_levels": 40}, {"price_factor": 4.0}],
+], ids=["price-and-depth", "bucket", "three-settings"])
+def test_alternating_settings_at_one_cursor_match_fresh_handles(settings):
+    dataset = make_dataset(seed=12, records=2500)
+    base = dict(ALL_PANELS_SPEC, from_ts=START + 5_000)
+    specs = [zoom(base, **setting) for setting in settings]
+    fresh = {}
+    handle = spec_handle(base)
+    handle.command(command("load", dataset=dataset))
+    for round_ in range(3 * len(specs)):
+        spec = specs[round_ % len(specs)]
+        assert handle.command(command("set_spec", spec=spec)) == OK
+        for ts in (START + 600_000, START + 300_000):  # the end of the data, then inside it
+            key = (round_ % len(specs), ts)
+            if key not in fresh:
+                reference = spec_handle(spec)
+                reference.command(command("load", dataset=dataset))
+                fresh[key] = reference.command(command("frame_at", ts=ts))
+            assert handle.command(command("frame_at", ts=ts)) == fresh[key], (round_, ts)
+
+
+def test_driven_handles_on_several_threads_answer_as_fresh_ones():
+    # Each thread owns its handle; their panels share the worker pool.
+    counts, failures = [], []
+
+    def run(seed):
+        try:
+            counts.append(drive(seed, 80))
+        except BaseException as exc:  # reported below, on the test's thread
+            failures.append(exc)
+
+    threads = [threading.Thread(target=run, args=(100 + k,)) for k in range(4)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert not failures, failures[0]
+    assert sum(counts) > 60
 
 
 SMALL_BUDGET = (

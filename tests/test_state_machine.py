@@ -11,7 +11,8 @@ from hypothesis.stateful import RuleBasedStateMachine, initialize, invariant, ru
 
 from tavrin_ovra import Ovra
 
-from hardening_data import NO_DATASET, NO_SPEC, OK, bounds_text, command, compact, loaded_text, spec_handle
+from hardening_data import (NO_DATASET, NO_SPEC, OK, bounds_text, command, compact, loaded_text, make_dataset,
+                            spec_handle)
 
 TS = st.integers(min_value=-10**6, max_value=10**6)
 FLOATS = st.floats(allow_nan=False, allow_infinity=False) | st.sampled_from([0.0, -0.0, 0.5, 100.25, 5e-324])
@@ -148,6 +149,60 @@ class HandleMachine(RuleBasedStateMachine):
         for ts in cursors:
             self.frame_at(ts)
 
+    @rule(seed=st.integers(0, 50), records=st.sampled_from([60, 400]))
+    def load_market(self, seed, records):
+        # A market of some density inside the cursor range, so that what the
+        # handle keeps between frames has something to hold.
+        self.load(make_dataset(seed, records, start_ts=-50_000, step_ms=500))
+
+    @rule(cursors=st.lists(st.integers(-60_000, 260_000), min_size=3, max_size=10),
+          ends=st.lists(st.integers(-60_000, 260_000), min_size=2, max_size=2), which=st.integers(0, 2))
+    def scrub_window(self, cursors, ends, which):
+        # Scrubbing inside the data after a new window (from_ts, to_ts, or
+        # both) on the same panels.
+        if self.spec is None:
+            return
+        lo, hi = sorted(ends)
+        spec = {k: v for k, v in self.spec.items() if k not in ("from_ts", "to_ts")}
+        if which != 1:
+            spec["from_ts"] = lo
+        if which != 0:
+            spec["to_ts"] = hi
+        self.set_spec(spec)
+        for ts in cursors:
+            self.frame_at(ts)
+
+    @rule(cursors=st.lists(st.integers(-60_000, 260_000), min_size=2, max_size=8),
+          width=st.sampled_from([1_000, 30_000, 120_000]))
+    def scrub_sliding(self, cursors, width):
+        # A window of fixed width following the cursor.
+        if self.spec is None:
+            return
+        for ts in cursors:
+            spec = {k: v for k, v in self.spec.items() if k != "to_ts"}
+            self.set_spec(dict(spec, from_ts=ts - width))
+            self.frame_at(ts)
+
+    @rule(index=st.integers(0, 3), price_bin=BIN, bucket_ms=BUCKET, depth=st.integers(1, 8),
+          ts=st.integers(-60_000, 260_000))
+    def rezoom(self, index, price_bin, bucket_ms, depth, ts):
+        # One panel setting changed, the others kept; a frame before and after.
+        if self.spec is None:
+            return
+        self.frame_at(ts)
+        panels = [dict(p) if isinstance(p, dict) else list(p) for p in self.spec["panels"]]
+        panel = panels[index % len(panels)]
+        if isinstance(panel, list):
+            panel[1] = price_bin
+        else:
+            if "price_bin" in panel:
+                panel["price_bin"] = price_bin
+            panel["bucket_ms"] = bucket_ms
+            if panel["kind"] == "book_heatmap":
+                panel["depth_levels"] = depth
+        self.set_spec(dict(self.spec, panels=panels))
+        self.frame_at(ts)
+
     @rule(token=st.sampled_from(BAD_TS))
     def frame_at_without_integer(self, token):
         response = self.handle.command('{"cmd":"frame_at","ts":%s}' % token)
@@ -177,7 +232,7 @@ class HandleMachine(RuleBasedStateMachine):
         assert self.handle.command(command("bounds")) == bounds_text(self.dataset)
 
 
-HandleMachine.TestCase.settings = settings(max_examples=40, stateful_step_count=25, deadline=None,
+HandleMachine.TestCase.settings = settings(max_examples=50, stateful_step_count=30, deadline=None,
                                            suppress_health_check=[HealthCheck.too_slow])
 TestHandleStateMachine = HandleMachine.TestCase
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <limits>
 
 #include "frame.h"
@@ -37,6 +38,42 @@ std::uint32_t FootprintCache::bin_of_edge(double edge) {
     return it->second;
 }
 
+// Consecutive trades usually share a bin, and mostly a price range already
+// seen in it. For finite prices the edge is a non-decreasing function of the
+// price in the total order (every step, from the division by the positive
+// bin height to the final division, is monotone and keeps the sign of a
+// zero), so the prices of one edge form an interval of that order: a price
+// between the lowest and the highest price already found in the current
+// run's bin is in that bin, with no arithmetic. Other prices are binned.
+void FootprintCache::label_block(std::size_t begin, std::size_t end) {
+    constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+    std::uint32_t bin = kNone;
+    std::int64_t edge_key = 0;
+    std::int64_t lowest = std::numeric_limits<std::int64_t>::max();  // price keys of the run's finite prices
+    std::int64_t highest = std::numeric_limits<std::int64_t>::min();
+    for (std::size_t i = begin; i < end; ++i) {
+        const double price = trades_[i].price;
+        const std::int64_t price_key = total_order_key(price);
+        if (lowest <= price_key && price_key <= highest) {
+            bin_of_trade_[i] = bin;
+            continue;
+        }
+        const double edge = bin_edge(price, price_bin_);
+        const std::int64_t key = total_order_key(edge);
+        if (bin == kNone || key != edge_key) {
+            bin = bin_of_edge(edge);
+            edge_key = key;
+            lowest = std::numeric_limits<std::int64_t>::max();
+            highest = std::numeric_limits<std::int64_t>::min();
+        }
+        if (std::isfinite(price)) {
+            lowest = std::min(lowest, price_key);
+            highest = std::max(highest, price_key);
+        }
+        bin_of_trade_[i] = bin;
+    }
+}
+
 void FootprintCache::label(std::size_t first, std::size_t last) {
     if (first >= last) return;
     if (bin_of_trade_.empty()) {
@@ -45,19 +82,7 @@ void FootprintCache::label(std::size_t first, std::size_t last) {
     }
     for (std::size_t block = first / kLabelBlock; block * kLabelBlock < last; ++block) {
         if (block_labelled_[block]) continue;
-        const std::size_t end = std::min(trades_.size(), (block + 1) * kLabelBlock);
-        // Consecutive trades usually share a bin.
-        std::int64_t previous_key = 0;
-        std::uint32_t previous_bin = std::numeric_limits<std::uint32_t>::max();
-        for (std::size_t i = block * kLabelBlock; i < end; ++i) {
-            const double edge = bin_edge(trades_[i].price, price_bin_);
-            const std::int64_t key = total_order_key(edge);
-            if (previous_bin == std::numeric_limits<std::uint32_t>::max() || key != previous_key) {
-                previous_bin = bin_of_edge(edge);
-                previous_key = key;
-            }
-            bin_of_trade_[i] = previous_bin;
-        }
+        label_block(block * kLabelBlock, std::min(trades_.size(), (block + 1) * kLabelBlock));
         block_labelled_[block] = 1;
     }
     // Every bin may be touched from here on without growing anything.
@@ -95,11 +120,7 @@ void FootprintCache::add(std::size_t from, std::size_t to) noexcept {
             seen_[bin] = 1;
             touched_.push_back(bin);
         }
-        if (trade.side == TradeSide::Buy) {
-            sums_[bin].buy += trade.qty;
-        } else {
-            sums_[bin].sell += trade.qty;
-        }
+        sums_[bin].by_side[trade.side == TradeSide::Buy ? 0 : 1] += trade.qty;
     }
 }
 
@@ -163,8 +184,8 @@ void FootprintCache::write_panel(std::string& out) const {
     panel.sell_vol.reserve(touched_.size());
     for (std::uint32_t bin : touched_) {
         panel.price_bins.push_back(round8(edges_[bin]));
-        panel.buy_vol.push_back(round8(sums_[bin].buy));
-        panel.sell_vol.push_back(round8(sums_[bin].sell));
+        panel.buy_vol.push_back(round8(sums_[bin].buy()));
+        panel.sell_vol.push_back(round8(sums_[bin].sell()));
     }
     append_panel_json(out, PanelData{std::move(panel)});
 }

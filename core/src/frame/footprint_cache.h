@@ -48,9 +48,12 @@ public:
     std::mutex& mutex() noexcept { return mutex_; }
 
 private:
+    // By side: [0] buy, [1] sell (TradeSide's order), so that a trade adds to
+    // its side's sum without a branch.
     struct Sums {
-        double buy = 0.0;
-        double sell = 0.0;
+        double by_side[2] = {0.0, 0.0};
+        double buy() const noexcept { return by_side[0]; }
+        double sell() const noexcept { return by_side[1]; }
     };
     struct SavedBin {
         std::uint32_t bin;
@@ -68,6 +71,7 @@ private:
     };
 
     void label(std::size_t first, std::size_t last);
+    void label_block(std::size_t begin, std::size_t end);
     std::uint32_t bin_of_edge(double edge);
     void clear_sums() noexcept;
     void restore(const Checkpoint& point);
