@@ -16,6 +16,17 @@ namespace ovra::load {
 // (heap blocks may stay with the allocator after they are freed).
 void* map_pages(std::size_t bytes) noexcept;
 void unmap_pages(void* pages, std::size_t bytes) noexcept;
+// Asks for huge pages under the whole 2 MiB pages of a buffer not yet
+// written (a vector just reserved), so that filling it faults rarely.
+void advise_huge_pages(void* data, std::size_t bytes) noexcept;
+
+// Reserves room for `more` records and advises huge pages for it.
+template <class Out>
+void reserve_for_copy(std::vector<Out>& out, std::size_t more) {
+    const std::size_t used = out.size();
+    out.reserve(used + more);
+    advise_huge_pages(out.data() + used, (out.capacity() - used) * sizeof(Out));
+}
 
 template <class Record>
 class RecordChunks {
@@ -48,7 +59,7 @@ public:
     // chunk once it has been copied.
     template <class Out, class Convert>
     void move_into(std::vector<Out>& out, Convert convert) {
-        out.reserve(out.size() + size_);
+        reserve_for_copy(out, size_);
         for (std::size_t i = 0; i < chunks_.size(); ++i) {
             const Chunk& chunk = chunks_[i];
             const Record* last = i + 1 == chunks_.size() ? next_ : chunk.records + chunk.bytes / sizeof(Record);
@@ -60,7 +71,7 @@ public:
         next_ = end_ = nullptr;
     }
     void move_into(std::vector<Record>& out) {
-        out.reserve(out.size() + size_);
+        reserve_for_copy(out, size_);
         for (std::size_t i = 0; i < chunks_.size(); ++i) {
             const Chunk& chunk = chunks_[i];
             const Record* last = i + 1 == chunks_.size() ? next_ : chunk.records + chunk.bytes / sizeof(Record);
