@@ -11,6 +11,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <string_view>
 
@@ -81,6 +82,29 @@ public:
     bool f64(double& out) noexcept { return short_f64(out) || general_f64(out); }
     // A timestamp: an integer within i64.
     bool i64(std::int64_t& out) noexcept { return short_i64(out) || general_i64(out); }
+    // "[x,y]" written without white space, both numbers in a short form;
+    // false leaves the cursor where it was.
+    bool compact_pair(double& first, double& second) noexcept {
+        const char* start = p_;
+        if (p_ == end_ || *p_ != '[' || open_ + 1 >= json::Scanner::kDepthBudget) return false;
+        ++p_;
+        if (short_f64(first) && *p_ == ',' && (++p_, short_f64(second)) && *p_ == ']') {
+            ++p_;
+            return true;
+        }
+        p_ = start;
+        return false;
+    }
+    // The string `word` written without escapes, if it is next (after white
+    // space); a string that only decodes to it is left to string().
+    bool take_word(std::string_view word) noexcept {
+        if (peek() != '"' || static_cast<std::size_t>(end_ - p_) < word.size() + 2 || p_[word.size() + 1] != '"' ||
+            std::memcmp(p_ + 1, word.data(), word.size()) != 0) {
+            return false;
+        }
+        p_ += word.size() + 2;
+        return true;
+    }
     bool null() noexcept {
         if (peek() != 'n' || end_ - p_ < 4 || p_[1] != 'u' || p_[2] != 'l' || p_[3] != 'l') return false;
         p_ += 4;

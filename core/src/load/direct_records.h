@@ -82,11 +82,15 @@ inline bool read_levels(Cursor& c, LevelChunks& levels, std::size_t& begin, std:
     if (!c.take_close(']')) {
         for (bool more = true; more;) {
             BookLevel* level = levels.append();
-            bool inner = false;
-            if (level == nullptr || !c.enter('[') || !c.f64(level->price) || !c.take(',') || !c.f64(level->qty) ||
-                !c.next(']', inner) || inner || !c.next(']', more)) {
-                return false;
+            if (level == nullptr) return false;
+            if (!c.compact_pair(level->price, level->qty)) {
+                bool inner = false;
+                if (!c.enter('[') || !c.f64(level->price) || !c.take(',') || !c.f64(level->qty) ||
+                    !c.next(']', inner) || inner) {
+                    return false;
+                }
             }
+            if (!c.next(']', more)) return false;
         }
     }
     size = levels.size() - begin;
