@@ -12,7 +12,7 @@
 
 #include "dataset.h"
 #include "load/direct_cursor.h"
-#include "load/record_chunks.h"
+#include "series.h"
 
 namespace ovra::load {
 
@@ -27,8 +27,8 @@ struct PendingBookEvent {
     std::size_t asks_size;
 };
 
-// The level sequence of the book events read so far.
-using LevelChunks = RecordChunks<BookLevel>;
+// The level array of the book events read so far.
+using LevelArray = Series<BookLevel>;
 
 namespace detail {
 
@@ -76,7 +76,7 @@ inline bool read_field(Cursor& c, LiquidationSide& out) noexcept {
 
 // [price, qty] pairs appended to the level sequence; `begin` and `size`
 // locate the run.
-inline bool read_levels(Cursor& c, LevelChunks& levels, std::size_t& begin, std::size_t& size) noexcept {
+inline bool read_levels(Cursor& c, LevelArray& levels, std::size_t& begin, std::size_t& size) noexcept {
     if (!c.enter('[')) return false;
     begin = levels.size();
     if (!c.take_close(']')) {
@@ -140,7 +140,7 @@ struct DirectShape<Trade> {
 
 template <>
 struct DirectShape<PendingBookEvent> {
-    using Context = LevelChunks;
+    using Context = LevelArray;
     static constexpr std::array<std::string_view, 4> fields{"ts", "kind", "bids", "asks"};
     static bool read(Cursor& c, std::size_t i, PendingBookEvent& r, Context& levels) noexcept {
         switch (i) {
@@ -233,7 +233,7 @@ bool read_object_record(Cursor& c, Record& r, typename DirectShape<Record>::Cont
 
 // A JSON array of records of one series, appended to `out`.
 template <class Record>
-bool read_series(Cursor& c, RecordChunks<Record>& out, typename DirectShape<Record>::Context& context) noexcept {
+bool read_series(Cursor& c, Series<Record>& out, typename DirectShape<Record>::Context& context) noexcept {
     if (!c.enter('[')) return false;
     if (c.take_close(']')) return true;
     for (bool more = true; more;) {
