@@ -11,7 +11,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <string_view>
 
@@ -98,9 +97,11 @@ public:
     // The string `word` written without escapes, if it is next (after white
     // space); a string that only decodes to it is left to string().
     bool take_word(std::string_view word) noexcept {
-        if (peek() != '"' || static_cast<std::size_t>(end_ - p_) < word.size() + 2 || p_[word.size() + 1] != '"' ||
-            std::memcmp(p_ + 1, word.data(), word.size()) != 0) {
+        if (peek() != '"' || static_cast<std::size_t>(end_ - p_) < word.size() + 2 || p_[word.size() + 1] != '"') {
             return false;
+        }
+        for (std::size_t i = 0; i < word.size(); ++i) {
+            if (p_[i + 1] != word[i]) return false;
         }
         p_ += word.size() + 2;
         return true;

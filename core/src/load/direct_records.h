@@ -45,7 +45,7 @@ inline bool match_word(std::string_view word, std::string_view first, std::strin
     return false;
 }
 
-inline bool read_word(Cursor& c, std::string_view first, std::string_view second, int& out) noexcept {
+[[gnu::always_inline]] inline bool read_word(Cursor& c, std::string_view first, std::string_view second, int& out) noexcept {
     std::string_view word;
     const int lead = c.peek();
     if (lead == '"') return c.string(word) && match_word(word, first, second, out);
