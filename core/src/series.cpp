@@ -1,39 +1,19 @@
-// Page mappings of Series: anonymous private pages, grown and trimmed with
-// mremap.
+// Storage of Series: the C allocator's blocks. Growing a large block moves
+// its pages (the allocator remaps them) rather than copying the records, and
+// the allocator keeps freed memory at hand for the next large allocation of
+// the process (the value tree of a command text, the next dataset).
 #include "series.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
+#include <cstdlib>
 
-namespace ovra::series_pages {
+namespace ovra::series_blocks {
 
-namespace {
+std::size_t rounded(std::size_t bytes) noexcept { return (bytes + 63) / 64 * 64; }
 
-std::size_t page_size() noexcept {
-    static const std::size_t size = [] {
-        const long reported = sysconf(_SC_PAGESIZE);
-        return reported > 0 ? static_cast<std::size_t>(reported) : std::size_t{4096};
-    }();
-    return size;
-}
+void* allocate(std::size_t bytes) noexcept { return std::malloc(bytes); }
 
-}  // namespace
+void* resize(void* block, std::size_t, std::size_t new_bytes) noexcept { return std::realloc(block, new_bytes); }
 
-std::size_t rounded(std::size_t bytes) noexcept {
-    const std::size_t page = page_size();
-    return (bytes + page - 1) / page * page;
-}
+void release(void* block, std::size_t) noexcept { std::free(block); }
 
-void* map(std::size_t bytes) noexcept {
-    void* pages = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    return pages == MAP_FAILED ? nullptr : pages;
-}
-
-void* resize(void* pages, std::size_t old_bytes, std::size_t new_bytes) noexcept {
-    void* moved = mremap(pages, old_bytes, new_bytes, MREMAP_MAYMOVE);
-    return moved == MAP_FAILED ? nullptr : moved;
-}
-
-void unmap(void* pages, std::size_t bytes) noexcept { munmap(pages, bytes); }
-
-}  // namespace ovra::series_pages
+}  // namespace ovra::series_blocks

@@ -1,8 +1,8 @@
-// The contiguous array of one record series: plain structs in pages mapped
-// straight from the system. Growing remaps the pages instead of copying the
-// records (the system moves page tables, not bytes), so a series read one
-// record at a time costs its records once, and trimming it hands the unused
-// tail back. Vector-like where the dataset's users need it.
+// The contiguous array of one record series: plain structs in one block of
+// the C allocator. Growing reallocates the block, which for a large block
+// moves its pages instead of copying the records (glibc remaps them), so a
+// series read one record at a time costs about its records once; trimming
+// gives the unused tail back. Vector-like where the dataset's users need it.
 #pragma once
 
 #include <cstddef>
@@ -13,17 +13,17 @@
 
 namespace ovra {
 
-namespace series_pages {
+namespace series_blocks {
 
-// Page-granular mappings; nullptr when the system refuses. resize keeps the
+// Blocks of the C allocator; nullptr when it has no memory. resize keeps the
 // bytes and may move them to another address.
-void* map(std::size_t bytes) noexcept;
-void* resize(void* pages, std::size_t old_bytes, std::size_t new_bytes) noexcept;
-void unmap(void* pages, std::size_t bytes) noexcept;
-// The bytes actually held for a request of `bytes` (a whole number of pages).
+void* allocate(std::size_t bytes) noexcept;
+void* resize(void* block, std::size_t old_bytes, std::size_t new_bytes) noexcept;
+void release(void* block, std::size_t bytes) noexcept;
+// The bytes a block is given for a request of `bytes`.
 std::size_t rounded(std::size_t bytes) noexcept;
 
-}  // namespace series_pages
+}  // namespace series_blocks
 
 template <class T>
 class Series {
@@ -77,11 +77,11 @@ public:
     bool try_reserve(std::size_t count) noexcept {
         if (count <= capacity_) return true;
         if (count > max_size()) return false;
-        const std::size_t bytes = series_pages::rounded(count * sizeof(T));
-        void* pages = data_ == nullptr ? series_pages::map(bytes)
-                                       : series_pages::resize(data_, series_pages::rounded(capacity_ * sizeof(T)), bytes);
-        if (pages == nullptr) return false;
-        data_ = static_cast<T*>(pages);
+        const std::size_t bytes = series_blocks::rounded(count * sizeof(T));
+        void* block = data_ == nullptr ? series_blocks::allocate(bytes)
+                                       : series_blocks::resize(data_, series_blocks::rounded(capacity_ * sizeof(T)), bytes);
+        if (block == nullptr) return false;
+        data_ = static_cast<T*>(block);
         capacity_ = bytes / sizeof(T);
         return true;
     }
@@ -114,23 +114,22 @@ public:
     }
     void clear() noexcept { size_ = 0; }
 
-    // Gives back the pages past the last record (the records stay where
-    // they are: a mapping shrinks in place).
+    // Gives back the room past the last record.
     void shrink_to_fit() noexcept {
         if (size_ == 0) {
             release();
             return;
         }
-        const std::size_t held = series_pages::rounded(capacity_ * sizeof(T));
-        const std::size_t needed = series_pages::rounded(size_ * sizeof(T));
+        const std::size_t held = series_blocks::rounded(capacity_ * sizeof(T));
+        const std::size_t needed = series_blocks::rounded(size_ * sizeof(T));
         if (needed >= held) return;
-        void* pages = series_pages::resize(data_, held, needed);
-        if (pages == nullptr) return;  // the tail then simply stays
-        data_ = static_cast<T*>(pages);
+        void* block = series_blocks::resize(data_, held, needed);
+        if (block == nullptr) return;  // the tail then simply stays
+        data_ = static_cast<T*>(block);
         capacity_ = needed / sizeof(T);
     }
 
-    // The same pages as a series of another record type of the same size,
+    // The same block as a series of another record type of the same size,
     // each record still to be rewritten in place by the caller (the bytes
     // are those of this series' records).
     template <class U>
@@ -159,7 +158,7 @@ private:
         capacity_ = capacity;
     }
     void release() noexcept {
-        if (data_ != nullptr) series_pages::unmap(data_, series_pages::rounded(capacity_ * sizeof(T)));
+        if (data_ != nullptr) series_blocks::release(data_, series_blocks::rounded(capacity_ * sizeof(T)));
         data_ = nullptr;
         size_ = 0;
         capacity_ = 0;
@@ -167,7 +166,7 @@ private:
 
     T* data_ = nullptr;
     std::size_t size_ = 0;
-    std::size_t capacity_ = 0;  // records that fit the mapped pages
+    std::size_t capacity_ = 0;  // records that fit the block
 };
 
 }  // namespace ovra
