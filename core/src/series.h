@@ -147,9 +147,17 @@ private:
 
     static constexpr std::size_t max_size() noexcept { return (std::size_t{1} << 56) / sizeof(T); }
 
+    // Doubling; past 1 MiB a series jumps to a size that the C allocator
+    // always maps on its own (beyond glibc's largest mapping threshold,
+    // 32 MiB), so that from then on growing remaps pages instead of copying
+    // records. Pages not yet written hold no memory.
     std::size_t grown() const noexcept {
+        constexpr std::size_t kCopiedBytes = std::size_t{1} << 20;
+        constexpr std::size_t kMappedBytes = std::size_t{33} << 20;
         const std::size_t doubled = capacity_ * 2;
-        return doubled == 0 ? 1 : doubled;
+        if (doubled == 0) return 1;
+        if (doubled * sizeof(T) > kCopiedBytes && doubled * sizeof(T) < kMappedBytes) return kMappedBytes / sizeof(T);
+        return doubled;
     }
     void adopt(T* data, std::size_t size, std::size_t capacity) noexcept {
         release();
