@@ -6,13 +6,16 @@ Per file, all on the same command text {"cmd":"load","dataset":...}: our load
 (direct road), our load with OVRA_LOAD_ROAD=tree (the value-tree road, same
 answers), pysimdjson's DOM parse (it only builds its tape), msgspec's typed
 decode into array-like structs, and orjson.loads; MB/s and the ratio of each
-to the direct road. Then the peak memory of a direct load, measured in a
+to the direct road. Each row is the best of --repeat runs back to back (msgspec
+and orjson fewer), with Python's cyclic collector paused while a run lasts.
+Then the peak memory of a direct load, measured in a
 fresh process: VmHWM after the load minus VmRSS before it (the text already
 held), against the dataset's record bytes. Peers come with the bench extra
 (pip install .[bench]). Without a file a generated dataset is used.
 """
 
 import argparse
+import gc
 import os
 import subprocess
 import sys
@@ -81,25 +84,38 @@ class Command(msgspec.Struct):
 RECORD_BYTES = {"candles": 48, "trades": 32, "book": 48, "funding": 16, "oi": 16, "liquidations": 32}
 
 
-def best_time(run, repeat):
-    best = float("inf")
-    for _ in range(repeat):
+def timed(run):
+    # Python's cyclic collector stays paused while a peer builds its millions
+    # of objects (else its passes, not the decoding, dominate the figure).
+    gc.disable()
+    try:
         start = time.perf_counter()
         result = run()
-        best = min(best, time.perf_counter() - start)
-        del result
-    return best
+        seconds = time.perf_counter() - start
+    finally:
+        gc.enable()
+    del result
+    gc.collect()
+    return seconds
+
+
+def best_times(rows):
+    """Best time of each (name, run, runs) row, its runs back to back (each
+    tool in its steady state: pysimdjson reuses its parser, our handle frees
+    the dataset it replaces)."""
+    return [(name, min(timed(run) for _ in range(runs))) for name, run, runs in rows]
 
 
 def our_load(command, road):
-    if road == "tree":
-        os.environ["OVRA_LOAD_ROAD"] = "tree"
-    else:
-        os.environ.pop("OVRA_LOAD_ROAD", None)
     handle = tavrin_ovra.Ovra("")
 
     def run():
-        answer = handle.command(command)
+        if road == "tree":
+            os.environ["OVRA_LOAD_ROAD"] = "tree"
+        try:
+            answer = handle.command(command)
+        finally:
+            os.environ.pop("OVRA_LOAD_ROAD", None)
         assert answer.startswith('{"ok":true'), answer[:200]
         return answer
 
@@ -146,14 +162,13 @@ def bench_file(path, repeat):
     mb = len(raw) / 1e6
     parser = simdjson.Parser()
     decoder = msgspec.json.Decoder(Command)
-    rows = [
-        ("ovra load (direct)", best_time(our_load(command, "direct"), repeat)),
-        ("ovra load (tree road)", best_time(our_load(command, "tree"), max(1, repeat // 2))),
-        ("pysimdjson DOM parse", best_time(lambda: parser.parse(raw), repeat)),
-        ("msgspec typed decode", best_time(lambda: decoder.decode(raw), max(1, repeat // 2))),
-        ("orjson.loads", best_time(lambda: orjson.loads(raw), 1)),
-    ]
-    os.environ.pop("OVRA_LOAD_ROAD", None)
+    rows = best_times([
+        ("ovra load (direct)", our_load(command, "direct"), repeat),
+        ("ovra load (tree road)", our_load(command, "tree"), repeat),
+        ("pysimdjson DOM parse", lambda: parser.parse(raw), repeat),
+        ("msgspec typed decode", lambda: decoder.decode(raw), max(1, repeat // 2)),
+        ("orjson.loads", lambda: orjson.loads(raw), max(1, repeat // 2)),
+    ])
     print(f"\n{path}: command text {mb:.1f} MB")
     direct = rows[0][1]
     for name, seconds in rows:

@@ -8,12 +8,14 @@ its "command" mode (the load answer, against Ovra.command).
 Builds fuzz/load_echo.cpp against build/libovra_core.a (run scripts/dev-build
 first). Every input is a well-formed dataset of random record forms, or the
 same with one fault injected (syntax, type, length, enum, missing field, i64
-range, repeated keys, members after "dataset", a second "dataset" member).
+range, repeated keys, a malformed or edge number, members after "dataset", a
+second "dataset" member).
 """
 
 import argparse
 import os
 import random
+import re
 import subprocess
 import sys
 
@@ -35,8 +37,23 @@ SERIES = list(FIELDS)
 NO_DATASET = '{"ok":false,"error":"data: no dataset"}'
 
 
+def digits(rng, count):
+    return "".join(rng.choice("0123456789") for _ in range(count))
+
+
+def decimal(rng):
+    """Integer and fraction parts of 1 to 20 and 0 to 20 digits: both sides of
+    every digit-count limit of the short number forms."""
+    integer = digits(rng, rng.randint(1, 20)).lstrip("0") or "0"
+    sign = "-" if rng.random() < 0.3 else ""
+    if rng.random() < 0.3:
+        return sign + integer
+    return sign + integer + "." + digits(rng, rng.randint(1, 20))
+
+
 def number(rng):
     return rng.choice([
+        lambda: decimal(rng),
         lambda: str(rng.randint(-10**6, 10**6)),
         lambda: "%.*f" % (rng.randint(0, 8), rng.uniform(-1e5, 1e5)),
         lambda: repr(rng.uniform(-1e3, 1e3)),
@@ -48,7 +65,8 @@ def number(rng):
 
 
 def ts(rng):
-    return str(rng.choice([rng.randint(0, 50), rng.randint(-2**63, 2**63 - 1), 2**63 - 1, -2**63]))
+    return str(rng.choice([rng.randint(0, 50), rng.randint(-2**63, 2**63 - 1), 2**63 - 1, -2**63,
+                           rng.randint(10**12, 2 * 10**12), rng.randint(0, 10**rng.randint(1, 19))]))
 
 
 def word(rng, series):
@@ -104,8 +122,22 @@ FAULTS = {
     "enum": lambda rng, t: t.replace(rng.choice(['"buy"', '"sell"', '"snapshot"', '"long"', "null}"]), rng.choice(['"BUY"', '"x"', "1}", '"diff"', '{}']), 1),
     "missing": lambda rng, t: t.replace(rng.choice(['"ts":', '"price":', '"side":', '"bids":', '"kind":']), '"zz":', 1),
     "i64": lambda rng, t: t.replace(rng.choice(["[1", "[2", '"ts":1', "[0"]), rng.choice(["[9223372036854775808", "[1.5", "[-9223372036854775809", "[18446744073709551616", "[1e3"]), 1),
+    # a number replaced by a malformed or edge literal (leading zeros, empty
+    # parts, dangling exponent, fraction or exponent in a ts)
+    "number": lambda rng, t: re.sub(r"-?[0-9]+(\.[0-9]+)?", lambda m: rng.choice(
+        ["01", "-", "1.", "-01.5", "00", "1e", "1.5e+", "0.", "-0", "1.0", "1E2", "012345678901234567", "1e0"]),
+        t, count=1) if rng.random() < 0.5 else _replace_nth_number(rng, t),
     "repeated": lambda rng, t: t.replace("{", '{"ts":"x",', 1) if rng.random() < 0.5 else t.replace("{", '{"trades":5,', 1),
 }
+
+
+def _replace_nth_number(rng, t):
+    found = list(re.finditer(r"(?<![0-9.eE+-])-?[0-9]+(\.[0-9]+)?", t))
+    if not found:
+        return t
+    m = rng.choice(found)
+    return t[: m.start()] + rng.choice(["01", "-", "1.", "-01.5", "00", "1e", "1.5e+", "0.", "-0", "1.0", "1E2",
+                                        "1e0", "0.5e1", "123456789012345.6", "1234567890123456"]) + t[m.end():]
 
 
 def command(rng, ds, fault):

@@ -12,14 +12,14 @@ namespace {
 // Recorded series usually arrive in order already; checking first spares the
 // stable sort its temporary buffer (as large as the series) in that case.
 template <class Record>
-void sort_by_ts(std::vector<Record>& records) {
+void sort_by_ts(Series<Record>& records) {
     const auto by_ts = [](const Record& a, const Record& b) { return a.ts < b.ts; };
     if (std::is_sorted(records.begin(), records.end(), by_ts)) return;
     std::stable_sort(records.begin(), records.end(), by_ts);
 }
 
 template <class Record>
-void widen_bounds(const std::vector<Record>& records, DatasetBounds& bounds) {
+void widen_bounds(const Series<Record>& records, DatasetBounds& bounds) {
     for (const Record& r : records) {
         bounds.from_ts = std::min(bounds.from_ts, r.ts);
         bounds.to_ts = std::max(bounds.to_ts, r.ts);

@@ -1,13 +1,15 @@
 // The market dataset of one instrument: six record series, each a plain
-// contiguous vector of small structs, ordered by ts after sort_dataset, and
-// one contiguous array holding the price levels of every book event.
+// contiguous array of small structs (a Series), ordered by ts after
+// sort_dataset, and one contiguous array holding the price levels of every
+// book event.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <vector>
+
+#include "series.h"
 
 namespace ovra {
 
@@ -38,7 +40,7 @@ struct BookLevel {
 
 // The levels of an event are views into the `levels` array of the dataset
 // that holds the event; they stay valid while that dataset lives, also when
-// it is moved (a moved vector keeps its buffer).
+// it is moved (a moved series keeps its pages).
 struct BookEvent {
     std::int64_t ts;
     BookEventKind kind;
@@ -66,15 +68,15 @@ struct LiquidationEvent {
 // Move-only: a copy's book events would still look into the original's
 // level array.
 struct Dataset {
-    std::vector<Candle> candles;
-    std::vector<Trade> trades;
-    std::vector<BookEvent> book;
-    std::vector<FundingEvent> funding;
-    std::vector<OiEvent> oi;
-    std::vector<LiquidationEvent> liquidations;
+    Series<Candle> candles;
+    Series<Trade> trades;
+    Series<BookEvent> book;
+    Series<FundingEvent> funding;
+    Series<OiEvent> oi;
+    Series<LiquidationEvent> liquidations;
     // Every level of every book event, each event's bids and asks one run
     // each; sorting the events by ts leaves this array as it is.
-    std::vector<BookLevel> levels;
+    Series<BookLevel> levels;
 
     Dataset() = default;
     Dataset(Dataset&&) noexcept = default;
@@ -84,7 +86,7 @@ struct Dataset {
 
     std::size_t record_count() const noexcept;
     // Bytes held by the records and levels (capacity, not counting the
-    // vectors' own headers): what a cache may measure itself against.
+    // series' own headers): what a cache may measure itself against.
     std::size_t memory_bytes() const noexcept;
 };
 

@@ -92,7 +92,7 @@ ReadResult read_enum(const json::Value& value, LiquidationSide& out) {
     return read_enum_as(value, kLiquidationSideWords, LiquidationSide::Long, LiquidationSide::Short, out);
 }
 
-ReadResult read_levels(const json::Value& value, std::vector<BookLevel>& pool, std::span<const BookLevel>& out) {
+ReadResult read_levels(const json::Value& value, Series<BookLevel>& pool, std::span<const BookLevel>& out) {
     if (value.kind() != json::Kind::Array) return fail(json::invalid_type(value, "a sequence"));
     const auto items = value.as_array();
     const std::size_t begin = pool.size();

@@ -57,6 +57,6 @@ ReadResult read_enum(const json::Value& value, LiquidationSide& out);
 // An array of [price, qty] pairs, kept in input order: appended to `pool`,
 // `out` viewing them there. The pool's capacity must already hold them (the
 // views of earlier events stay valid only while the pool never reallocates).
-ReadResult read_levels(const json::Value& value, std::vector<BookLevel>& pool, std::span<const BookLevel>& out);
+ReadResult read_levels(const json::Value& value, Series<BookLevel>& pool, std::span<const BookLevel>& out);
 
 }  // namespace ovra

@@ -14,10 +14,10 @@ namespace ovra {
 
 namespace {
 
-// Elements are converted straight into their final slot: the vector holds
+// Elements are converted straight into their final slot: the series holds
 // exactly as many records as the array has elements, and nothing is moved.
 template <class Record, class... Context>
-ReadResult read_series(const json::Value& value, std::vector<Record>& out, Context&... context) {
+ReadResult read_series(const json::Value& value, Series<Record>& out, Context&... context) {
     if (value.kind() != json::Kind::Array) return fail(json::invalid_type(value, "a sequence"));
     const auto items = value.as_array();
     out.reserve(items.size());

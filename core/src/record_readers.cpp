@@ -63,7 +63,7 @@ struct RecordShape<BookEvent> {
     static constexpr std::string_view length_text = "struct BookEvent with 4 elements";
     static constexpr std::array<std::string_view, 4> fields{"ts", "kind", "bids", "asks"};
     static ReadResult read_field(std::size_t index, const json::Value& v, BookEvent& r,
-                                 std::vector<BookLevel>& pool) {
+                                 Series<BookLevel>& pool) {
         switch (index) {
             case 0: return read_ts(v, r.ts);
             case 1: return read_enum(v, r.kind);
@@ -157,7 +157,7 @@ ReadResult read_any_form(const json::Value& value, Record& out, Context&& contex
 
 ReadResult read_record(const json::Value& value, Candle& out) { return read_any_form(value, out); }
 ReadResult read_record(const json::Value& value, Trade& out) { return read_any_form(value, out); }
-ReadResult read_record(const json::Value& value, BookEvent& out, std::vector<BookLevel>& level_pool) {
+ReadResult read_record(const json::Value& value, BookEvent& out, Series<BookLevel>& level_pool) {
     return read_any_form(value, out, level_pool);
 }
 ReadResult read_record(const json::Value& value, FundingEvent& out) { return read_any_form(value, out); }

@@ -13,7 +13,7 @@ namespace ovra {
 // capacity must already hold them (see book_level_count).
 ReadResult read_record(const json::Value& value, Candle& out);
 ReadResult read_record(const json::Value& value, Trade& out);
-ReadResult read_record(const json::Value& value, BookEvent& out, std::vector<BookLevel>& level_pool);
+ReadResult read_record(const json::Value& value, BookEvent& out, Series<BookLevel>& level_pool);
 ReadResult read_record(const json::Value& value, FundingEvent& out);
 ReadResult read_record(const json::Value& value, OiEvent& out);
 ReadResult read_record(const json::Value& value, LiquidationEvent& out);

@@ -26,7 +26,7 @@ struct Range {
 };
 
 template <class Record>
-Range range_of(std::span<const Record> window, const std::vector<Record>& stored) noexcept {
+Range range_of(std::span<const Record> window, const Series<Record>& stored) noexcept {
     const std::size_t first = window.empty() ? 0 : static_cast<std::size_t>(window.data() - stored.data());
     return Range{first, first + window.size()};
 }

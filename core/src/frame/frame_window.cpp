@@ -16,14 +16,14 @@ struct Bounds {
 };
 
 template <class Record>
-bool ts_ordered(const std::vector<Record>& records) noexcept {
+bool ts_ordered(const Series<Record>& records) noexcept {
     return std::is_sorted(records.begin(), records.end(),
                           [](const Record& a, const Record& b) { return a.ts < b.ts; });
 }
 
 // On a ts-ordered series the visible records are one contiguous run.
 template <class Record>
-std::span<const Record> ordered_run(const std::vector<Record>& records, const Bounds& bounds) {
+std::span<const Record> ordered_run(const Series<Record>& records, const Bounds& bounds) {
     auto begin = records.begin();
     if (bounds.from_ts) {
         begin = std::partition_point(records.begin(), records.end(),
@@ -36,8 +36,8 @@ std::span<const Record> ordered_run(const std::vector<Record>& records, const Bo
 // The visible records of a series out of ts order: copied in stored order,
 // then stable-sorted, so equal ts keep their stored order.
 template <class Record>
-std::span<const Record> sorted_copy(const std::vector<Record>& records, const Bounds& bounds,
-                                    std::vector<Record>& copy) {
+std::span<const Record> sorted_copy(const Series<Record>& records, const Bounds& bounds,
+                                    Series<Record>& copy) {
     for (const Record& r : records) {
         if (bounds.contains(r.ts)) copy.push_back(r);
     }
@@ -46,8 +46,8 @@ std::span<const Record> sorted_copy(const std::vector<Record>& records, const Bo
 }
 
 template <class Record>
-std::span<const Record> select_series(const std::vector<Record>& records, const Bounds& bounds, SeriesOrder order,
-                                      std::vector<Record>& copy) {
+std::span<const Record> select_series(const Series<Record>& records, const Bounds& bounds, SeriesOrder order,
+                                      Series<Record>& copy) {
     if (order == SeriesOrder::Sorted || ts_ordered(records)) return ordered_run(records, bounds);
     return sorted_copy(records, bounds, copy);
 }

@@ -30,6 +30,28 @@ bool Cursor::scanner_string(std::string_view& out) noexcept {
     return true;
 }
 
+bool Cursor::general_f64(double& out) noexcept {
+    json::Number n;
+    if (!number(n)) return false;
+    out = n.kind == json::Kind::Float    ? n.f
+          : n.kind == json::Kind::PosInt ? static_cast<double>(n.u)
+                                         : static_cast<double>(n.i);
+    return true;
+}
+
+bool Cursor::general_i64(std::int64_t& out) noexcept {
+    json::Number n;
+    if (!number(n)) return false;
+    if (n.kind == json::Kind::NegInt) {
+        out = n.i;
+        return true;
+    }
+    if (n.kind != json::Kind::PosInt || n.u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+        return false;
+    out = static_cast<std::int64_t>(n.u);
+    return true;
+}
+
 bool Cursor::skip_value() noexcept {
     scanner_.resume_at(offset(), open_);
     try {

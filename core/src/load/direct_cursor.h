@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "json/scanner.h"
+#include "load/direct_digits.h"
 
 namespace ovra::load {
 
@@ -25,6 +26,8 @@ public:
 
     // The next byte after JSON white space (not consumed), or -1 at the end.
     int peek() noexcept {
+        // Every JSON space byte is below '!': one compare settles the common case.
+        if (p_ < end_ && static_cast<unsigned char>(*p_) > ' ') return static_cast<unsigned char>(*p_);
         while (p_ < end_ && is_space(*p_)) ++p_;
         return p_ < end_ ? static_cast<unsigned char>(*p_) : -1;
     }
@@ -75,25 +78,32 @@ public:
 
     bool number(json::Number& out) noexcept;
     // A float field: any number, an integer converted to the nearest double.
-    bool f64(double& out) noexcept {
-        json::Number n;
-        if (!number(n)) return false;
-        out = n.kind == json::Kind::Float    ? n.f
-              : n.kind == json::Kind::PosInt ? static_cast<double>(n.u)
-                                             : static_cast<double>(n.i);
-        return true;
-    }
+    bool f64(double& out) noexcept { return short_f64(out) || general_f64(out); }
     // A timestamp: an integer within i64.
-    bool i64(std::int64_t& out) noexcept {
-        json::Number n;
-        if (!number(n)) return false;
-        if (n.kind == json::Kind::NegInt) {
-            out = n.i;
+    bool i64(std::int64_t& out) noexcept { return short_i64(out) || general_i64(out); }
+    // "[x,y]" written without white space, both numbers in a short form;
+    // false leaves the cursor where it was.
+    bool compact_pair(double& first, double& second) noexcept {
+        const char* start = p_;
+        if (p_ == end_ || *p_ != '[' || open_ + 1 >= json::Scanner::kDepthBudget) return false;
+        ++p_;
+        if (short_f64(first) && *p_ == ',' && (++p_, short_f64(second)) && *p_ == ']') {
+            ++p_;
             return true;
         }
-        if (n.kind != json::Kind::PosInt || n.u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+        p_ = start;
+        return false;
+    }
+    // The string `word` written without escapes, if it is next (after white
+    // space); a string that only decodes to it is left to string().
+    bool take_word(std::string_view word) noexcept {
+        if (peek() != '"' || static_cast<std::size_t>(end_ - p_) < word.size() + 2 || p_[word.size() + 1] != '"') {
             return false;
-        out = static_cast<std::int64_t>(n.u);
+        }
+        for (std::size_t i = 0; i < word.size(); ++i) {
+            if (p_[i + 1] != word[i]) return false;
+        }
+        p_ += word.size() + 2;
         return true;
     }
     bool null() noexcept {
@@ -110,6 +120,14 @@ public:
 private:
     static bool is_space(char c) noexcept { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; }
     static bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+    // The common number shapes, read without a scanner; false leaves the
+    // cursor where it was, for the general reader.
+    [[gnu::always_inline]] bool short_f64(double& out) noexcept;
+    [[gnu::always_inline]] bool short_i64(std::int64_t& out) noexcept;
+    // Every other number, through number().
+    [[gnu::noinline]] bool general_f64(double& out) noexcept;
+    [[gnu::noinline]] bool general_i64(std::int64_t& out) noexcept;
 
     std::size_t offset() const noexcept { return static_cast<std::size_t>(p_ - begin_); }
     bool scanner_number(json::Number& out) noexcept;
@@ -181,6 +199,54 @@ inline bool Cursor::string(std::string_view& out) noexcept {
     }
     if (q < end_ && *q == '\\') return scanner_string(out);
     return false;
+}
+
+// A float field of at most 15 digits in all and no exponent: its digits form
+// an integer below 10^15 < 2^53 and the scale is at most 10^15, so one IEEE
+// division of two exact doubles gives the correctly rounded value, as the
+// scanner's from_chars does; an integer is exact as a double. Leading zeros,
+// an empty part, longer numbers and exponents go to the general reader,
+// which accepts or refuses them as the tree road does.
+inline bool Cursor::short_f64(double& out) noexcept {
+    constexpr int kMostDigits = 15;
+    if (end_ - p_ < 2 * kMostDigits) return false;  // room for every byte looked at below
+    const char* q = p_;
+    const bool negative = *q == '-';
+    q += negative;
+    const char* integer = q;
+    std::uint64_t digits = 0;
+    q = append_digits(q, integer + kMostDigits + 1, digits);
+    const auto integer_digits = q - integer;
+    if (integer_digits == 0 || integer_digits > kMostDigits || (*integer == '0' && integer_digits > 1)) return false;
+    double value = 0.0;
+    if (*q == '.') {
+        const char* fraction = ++q;
+        q = append_digits(q, fraction + (kMostDigits + 1 - integer_digits), digits);
+        const auto fraction_digits = q - fraction;
+        if (fraction_digits == 0 || integer_digits + fraction_digits > kMostDigits) return false;
+        value = static_cast<double>(digits) / kExactPowersOfTen[static_cast<std::size_t>(fraction_digits)];
+    } else {
+        value = static_cast<double>(digits);
+    }
+    if (*q == 'e' || *q == 'E') return false;
+    out = negative ? -value : value;
+    p_ = q;
+    return true;
+}
+
+// A non-negative timestamp of at most 18 digits without leading zero,
+// fraction or exponent (below the i64 limit).
+inline bool Cursor::short_i64(std::int64_t& out) noexcept {
+    constexpr int kMostDigits = 18;
+    if (end_ - p_ < kMostDigits + 2) return false;
+    std::uint64_t value = 0;
+    const char* q = append_digits(p_, p_ + kMostDigits + 1, value);
+    const auto digits = q - p_;
+    if (digits == 0 || digits > kMostDigits || (*p_ == '0' && digits > 1)) return false;
+    if (*q == '.' || *q == 'e' || *q == 'E') return false;
+    out = static_cast<std::int64_t>(value);
+    p_ = q;
+    return true;
 }
 
 }  // namespace ovra::load

@@ -1,16 +1,17 @@
 // The command object and the dataset value of the direct road: series read
-// into chunked sequences while the text is walked, then moved into exactly
-// sized vectors once the whole text has been accepted.
+// into growing arrays while the text is walked, trimmed once the whole text
+// has been accepted.
 #include "load/direct_dataset_reader.h"
 
 #include <array>
 #include <cstddef>
+#include <cstring>
+#include <new>
 #include <span>
 #include <string_view>
 
 #include "load/direct_cursor.h"
 #include "load/direct_records.h"
-#include "load/record_chunks.h"
 
 namespace ovra::load {
 
@@ -18,7 +19,9 @@ namespace {
 
 constexpr std::array<std::string_view, 6> kSeriesNames{"candles", "trades", "book", "funding", "oi", "liquidations"};
 
-class DatasetChunks {
+// The series as they are read, each in its own growing Series (grown by
+// remapping its pages, never by copying records).
+class DatasetSeries {
 public:
     // Series i as the dataset's member of that name or its i-th element; a
     // series given again replaces the earlier one, as the later member wins.
@@ -47,35 +50,45 @@ public:
         liquidations_.clear();
     }
 
-    // The records in exactly sized vectors; book events view their runs of
-    // the level array, which is filled (and never moved) before them.
-    Dataset finish() {
+    // The records, trimmed to their size. Book events are rewritten in place
+    // to view their runs of the level array, which no longer moves.
+    Dataset finish() noexcept {
         Dataset out;
-        levels_.move_into(out.levels);
+        out.levels = trimmed(levels_);
+        out.candles = trimmed(candles_);
+        out.trades = trimmed(trades_);
+        out.funding = trimmed(funding_);
+        out.oi = trimmed(oi_);
+        out.liquidations = trimmed(liquidations_);
+        out.book = trimmed(book_).reinterpret<BookEvent>();
         const BookLevel* levels = out.levels.data();
-        book_.move_into(out.book, [levels](const PendingBookEvent& e) {
-            return BookEvent{e.ts, e.kind, std::span<const BookLevel>(levels + e.bids_begin, e.bids_size),
-                             std::span<const BookLevel>(levels + e.asks_begin, e.asks_size)};
-        });
-        candles_.move_into(out.candles);
-        trades_.move_into(out.trades);
-        funding_.move_into(out.funding);
-        oi_.move_into(out.oi);
-        liquidations_.move_into(out.liquidations);
+        for (BookEvent* slot = out.book.begin(); slot != out.book.end(); ++slot) {
+            PendingBookEvent e;
+            std::memcpy(&e, static_cast<const void*>(slot), sizeof e);
+            ::new (static_cast<void*>(slot)) BookEvent{e.ts, e.kind,
+                                                       std::span<const BookLevel>(levels + e.bids_begin, e.bids_size),
+                                                       std::span<const BookLevel>(levels + e.asks_begin, e.asks_size)};
+        }
         return out;
     }
 
 private:
-    RecordChunks<Candle> candles_;
-    RecordChunks<Trade> trades_;
-    RecordChunks<PendingBookEvent> book_;
-    LevelChunks levels_;
-    RecordChunks<FundingEvent> funding_;
-    RecordChunks<OiEvent> oi_;
-    RecordChunks<LiquidationEvent> liquidations_;
+    template <class Record>
+    static Series<Record> trimmed(Series<Record>& series) noexcept {
+        series.shrink_to_fit();
+        return std::move(series);
+    }
+
+    Series<Candle> candles_;
+    Series<Trade> trades_;
+    Series<PendingBookEvent> book_;
+    LevelArray levels_;
+    Series<FundingEvent> funding_;
+    Series<OiEvent> oi_;
+    Series<LiquidationEvent> liquidations_;
 };
 
-bool read_dataset_object(Cursor& c, DatasetChunks& out) noexcept {
+bool read_dataset_object(Cursor& c, DatasetSeries& out) noexcept {
     if (!c.enter('{')) return false;
     if (c.take_close('}')) return true;
     for (bool more = true; more;) {
@@ -90,7 +103,7 @@ bool read_dataset_object(Cursor& c, DatasetChunks& out) noexcept {
 }
 
 // Series by position; a seventh element is refused.
-bool read_dataset_array(Cursor& c, DatasetChunks& out) noexcept {
+bool read_dataset_array(Cursor& c, DatasetSeries& out) noexcept {
     if (!c.enter('[')) return false;
     if (c.take_close(']')) return true;
     std::size_t i = 0;
@@ -100,7 +113,7 @@ bool read_dataset_array(Cursor& c, DatasetChunks& out) noexcept {
     return true;
 }
 
-bool read_dataset(Cursor& c, DatasetChunks& out) noexcept {
+bool read_dataset(Cursor& c, DatasetSeries& out) noexcept {
     const int lead = c.peek();
     if (lead == '{') return read_dataset_object(c, out);
     if (lead == '[') return read_dataset_array(c, out);
@@ -110,7 +123,7 @@ bool read_dataset(Cursor& c, DatasetChunks& out) noexcept {
 // The command object: of repeated "cmd" and "dataset" members the last one
 // counts, every other member is checked and skipped. A "dataset" that fails
 // to convert is not looked at further, even if a later one might convert.
-bool read_command(Cursor& c, DatasetChunks& out) noexcept {
+bool read_command(Cursor& c, DatasetSeries& out) noexcept {
     if (!c.enter('{') || c.take_close('}')) return false;
     bool is_load = false;
     bool has_dataset = false;
@@ -142,16 +155,16 @@ bool read_command(Cursor& c, DatasetChunks& out) noexcept {
 
 std::optional<Dataset> read_load_command(std::string_view text) {
     Cursor cursor(text);
-    DatasetChunks chunks;
-    if (!read_command(cursor, chunks)) return std::nullopt;
-    return chunks.finish();
+    DatasetSeries series;
+    if (!read_command(cursor, series)) return std::nullopt;
+    return series.finish();
 }
 
 std::optional<Dataset> read_dataset_text(std::string_view text) {
     Cursor cursor(text);
-    DatasetChunks chunks;
-    if (!read_dataset(cursor, chunks) || !cursor.at_end()) return std::nullopt;
-    return chunks.finish();
+    DatasetSeries series;
+    if (!read_dataset(cursor, series) || !cursor.at_end()) return std::nullopt;
+    return series.finish();
 }
 
 }  // namespace ovra::load

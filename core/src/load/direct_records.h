@@ -12,7 +12,7 @@
 
 #include "dataset.h"
 #include "load/direct_cursor.h"
-#include "load/record_chunks.h"
+#include "series.h"
 
 namespace ovra::load {
 
@@ -27,8 +27,8 @@ struct PendingBookEvent {
     std::size_t asks_size;
 };
 
-// The level sequence of the book events read so far.
-using LevelChunks = RecordChunks<BookLevel>;
+// The level array of the book events read so far.
+using LevelArray = Series<BookLevel>;
 
 namespace detail {
 
@@ -45,7 +45,7 @@ inline bool match_word(std::string_view word, std::string_view first, std::strin
     return false;
 }
 
-inline bool read_word(Cursor& c, std::string_view first, std::string_view second, int& out) noexcept {
+[[gnu::always_inline]] inline bool read_word(Cursor& c, std::string_view first, std::string_view second, int& out) noexcept {
     std::string_view word;
     const int lead = c.peek();
     if (lead == '"') return c.string(word) && match_word(word, first, second, out);
@@ -76,17 +76,21 @@ inline bool read_field(Cursor& c, LiquidationSide& out) noexcept {
 
 // [price, qty] pairs appended to the level sequence; `begin` and `size`
 // locate the run.
-inline bool read_levels(Cursor& c, LevelChunks& levels, std::size_t& begin, std::size_t& size) noexcept {
+inline bool read_levels(Cursor& c, LevelArray& levels, std::size_t& begin, std::size_t& size) noexcept {
     if (!c.enter('[')) return false;
     begin = levels.size();
     if (!c.take_close(']')) {
         for (bool more = true; more;) {
             BookLevel* level = levels.append();
-            bool inner = false;
-            if (level == nullptr || !c.enter('[') || !c.f64(level->price) || !c.take(',') || !c.f64(level->qty) ||
-                !c.next(']', inner) || inner || !c.next(']', more)) {
-                return false;
+            if (level == nullptr) return false;
+            if (!c.compact_pair(level->price, level->qty)) {
+                bool inner = false;
+                if (!c.enter('[') || !c.f64(level->price) || !c.take(',') || !c.f64(level->qty) ||
+                    !c.next(']', inner) || inner) {
+                    return false;
+                }
             }
+            if (!c.next(']', more)) return false;
         }
     }
     size = levels.size() - begin;
@@ -136,7 +140,7 @@ struct DirectShape<Trade> {
 
 template <>
 struct DirectShape<PendingBookEvent> {
-    using Context = LevelChunks;
+    using Context = LevelArray;
     static constexpr std::array<std::string_view, 4> fields{"ts", "kind", "bids", "asks"};
     static bool read(Cursor& c, std::size_t i, PendingBookEvent& r, Context& levels) noexcept {
         switch (i) {
@@ -229,7 +233,7 @@ bool read_object_record(Cursor& c, Record& r, typename DirectShape<Record>::Cont
 
 // A JSON array of records of one series, appended to `out`.
 template <class Record>
-bool read_series(Cursor& c, RecordChunks<Record>& out, typename DirectShape<Record>::Context& context) noexcept {
+bool read_series(Cursor& c, Series<Record>& out, typename DirectShape<Record>::Context& context) noexcept {
     if (!c.enter('[')) return false;
     if (c.take_close(']')) return true;
     for (bool more = true; more;) {

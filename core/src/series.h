@@ -1,0 +1,180 @@
+// The contiguous array of one record series: plain structs in one block of
+// the C allocator. Growing reallocates the block, which for a large block
+// moves its pages instead of copying the records (glibc remaps them), so a
+// series read one record at a time costs about its records once; trimming
+// gives the unused tail back. Vector-like where the dataset's users need it.
+#pragma once
+
+#include <cstddef>
+#include <initializer_list>
+#include <new>
+#include <type_traits>
+#include <utility>
+
+namespace ovra {
+
+namespace series_blocks {
+
+// Blocks of the C allocator; nullptr when it has no memory. resize keeps the
+// bytes and may move them to another address.
+void* allocate(std::size_t bytes) noexcept;
+void* resize(void* block, std::size_t old_bytes, std::size_t new_bytes) noexcept;
+void release(void* block, std::size_t bytes) noexcept;
+// The bytes a block is given for a request of `bytes`.
+std::size_t rounded(std::size_t bytes) noexcept;
+
+}  // namespace series_blocks
+
+template <class T>
+class Series {
+    static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
+
+public:
+    using value_type = T;
+    using iterator = T*;
+    using const_iterator = const T*;
+
+    Series() noexcept = default;
+    Series(std::initializer_list<T> records) {
+        reserve(records.size());
+        for (const T& r : records) push_back(r);
+    }
+    Series(Series&& other) noexcept
+        : data_(std::exchange(other.data_, nullptr)),
+          size_(std::exchange(other.size_, 0)),
+          capacity_(std::exchange(other.capacity_, 0)) {}
+    Series& operator=(Series&& other) noexcept {
+        if (this != &other) {
+            release();
+            data_ = std::exchange(other.data_, nullptr);
+            size_ = std::exchange(other.size_, 0);
+            capacity_ = std::exchange(other.capacity_, 0);
+        }
+        return *this;
+    }
+    Series(const Series&) = delete;
+    Series& operator=(const Series&) = delete;
+    ~Series() { release(); }
+
+    std::size_t size() const noexcept { return size_; }
+    bool empty() const noexcept { return size_ == 0; }
+    std::size_t capacity() const noexcept { return capacity_; }
+    T* data() noexcept { return data_; }
+    const T* data() const noexcept { return data_; }
+    T* begin() noexcept { return data_; }
+    T* end() noexcept { return data_ + size_; }
+    const T* begin() const noexcept { return data_; }
+    const T* end() const noexcept { return data_ + size_; }
+    T& operator[](std::size_t i) noexcept { return data_[i]; }
+    const T& operator[](std::size_t i) const noexcept { return data_[i]; }
+    T& front() noexcept { return data_[0]; }
+    const T& front() const noexcept { return data_[0]; }
+    T& back() noexcept { return data_[size_ - 1]; }
+    const T& back() const noexcept { return data_[size_ - 1]; }
+
+    // Room for at least `count` records; false (nothing changed) when the
+    // system has no memory left.
+    bool try_reserve(std::size_t count) noexcept {
+        if (count <= capacity_) return true;
+        if (count > max_size()) return false;
+        const std::size_t bytes = series_blocks::rounded(count * sizeof(T));
+        void* block = data_ == nullptr ? series_blocks::allocate(bytes)
+                                       : series_blocks::resize(data_, series_blocks::rounded(capacity_ * sizeof(T)), bytes);
+        if (block == nullptr) return false;
+        data_ = static_cast<T*>(block);
+        capacity_ = bytes / sizeof(T);
+        return true;
+    }
+    void reserve(std::size_t count) {
+        if (!try_reserve(count)) throw std::bad_alloc();
+    }
+
+    // A slot for one more record, uninitialised; nullptr when no memory is left.
+    T* append() noexcept {
+        if (size_ == capacity_ && !try_reserve(grown())) return nullptr;
+        return data_ + size_++;
+    }
+    void push_back(const T& record) {
+        T* slot = append();
+        if (slot == nullptr) throw std::bad_alloc();
+        *slot = record;
+    }
+    template <class... Args>
+    T& emplace_back(Args&&... args) {
+        T* slot = append();
+        if (slot == nullptr) throw std::bad_alloc();
+        return *new (slot) T{std::forward<Args>(args)...};
+    }
+    void pop_back() noexcept { --size_; }
+    // New records are value-initialised (zero), as by a vector.
+    void resize(std::size_t count) {
+        reserve(count);
+        for (std::size_t i = size_; i < count; ++i) new (data_ + i) T{};
+        size_ = count;
+    }
+    void clear() noexcept { size_ = 0; }
+
+    // Gives back the room past the last record.
+    void shrink_to_fit() noexcept {
+        if (size_ == 0) {
+            release();
+            return;
+        }
+        const std::size_t held = series_blocks::rounded(capacity_ * sizeof(T));
+        const std::size_t needed = series_blocks::rounded(size_ * sizeof(T));
+        if (needed >= held) return;
+        void* block = series_blocks::resize(data_, held, needed);
+        if (block == nullptr) return;  // the tail then simply stays
+        data_ = static_cast<T*>(block);
+        capacity_ = needed / sizeof(T);
+    }
+
+    // The same block as a series of another record type of the same size,
+    // each record still to be rewritten in place by the caller (the bytes
+    // are those of this series' records).
+    template <class U>
+    Series<U> reinterpret() && noexcept {
+        static_assert(sizeof(U) == sizeof(T) && alignof(U) <= alignof(T));
+        Series<U> out;
+        out.adopt(reinterpret_cast<U*>(std::exchange(data_, nullptr)), std::exchange(size_, 0),
+                  std::exchange(capacity_, 0));
+        return out;
+    }
+
+private:
+    template <class U>
+    friend class Series;
+
+    static constexpr std::size_t max_size() noexcept { return (std::size_t{1} << 56) / sizeof(T); }
+
+    // Doubling; past 1 MiB a series jumps to a size that the C allocator
+    // always maps on its own (beyond glibc's largest mapping threshold,
+    // 32 MiB), so that from then on growing remaps pages instead of copying
+    // records. Pages not yet written hold no memory.
+    std::size_t grown() const noexcept {
+        constexpr std::size_t kCopiedBytes = std::size_t{1} << 20;
+        constexpr std::size_t kMappedBytes = std::size_t{33} << 20;
+        const std::size_t doubled = capacity_ * 2;
+        if (doubled == 0) return 1;
+        if (doubled * sizeof(T) > kCopiedBytes && doubled * sizeof(T) < kMappedBytes) return kMappedBytes / sizeof(T);
+        return doubled;
+    }
+    void adopt(T* data, std::size_t size, std::size_t capacity) noexcept {
+        release();
+        data_ = data;
+        size_ = size;
+        capacity_ = capacity;
+    }
+    void release() noexcept {
+        if (data_ != nullptr) series_blocks::release(data_, series_blocks::rounded(capacity_ * sizeof(T)));
+        data_ = nullptr;
+        size_ = 0;
+        capacity_ = 0;
+    }
+
+    T* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;  // records that fit the block
+};
+
+}  // namespace ovra
