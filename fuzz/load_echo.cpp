@@ -8,6 +8,7 @@
 #include <string>
 
 #include "dataset.h"
+#include "framed_texts.h"
 #include "dataset_reader.h"
 #include "json/float_format.h"
 #include "json/json_reader.h"
@@ -131,11 +132,5 @@ std::string answer(const std::string& text) {
 }  // namespace
 
 int main() {
-    std::ios::sync_with_stdio(false);
-    std::string length;
-    while (std::getline(std::cin, length)) {
-        std::string text(std::stoull(length), '\0');
-        std::cin.read(text.data(), static_cast<std::streamsize>(text.size()));
-        std::cout << answer(text) << '\n';
-    }
+    ovra::check::for_each_framed_text([](const std::string& text) { std::cout << answer(text) << '\n'; });
 }

@@ -6,19 +6,16 @@
 #include <iostream>
 #include <string>
 
+#include "framed_texts.h"
 #include "load/direct_dataset_reader.h"
 #include "same_records.h"
 
 int main() {
-    std::ios::sync_with_stdio(false);
-    std::string length;
-    while (std::getline(std::cin, length)) {
-        std::string text(std::stoull(length), '\0');
-        std::cin.read(text.data(), static_cast<std::streamsize>(text.size()));
+    ovra::check::for_each_framed_text([](const std::string& text) {
         auto direct = ovra::load::read_dataset_text(text);
         if (!direct) {
             std::cout << "declined\n";
-            continue;
+            return;
         }
         auto tree = ovra::check::tree_dataset(text, false);
         const char* difference = tree ? ovra::check::first_difference(*direct, *tree) : "tree road refuses";
@@ -27,5 +24,5 @@ int main() {
         } else {
             std::cout << "differ: " << difference << '\n';
         }
-    }
+    });
 }
