@@ -12,6 +12,11 @@ Then the peak memory of a direct load, measured in a
 fresh process: VmHWM after the load minus VmRSS before it (the text already
 held), against the dataset's record bytes. Peers come with the bench extra
 (pip install .[bench]). Without a file a generated dataset is used.
+
+With --baseline DIR (a python/ folder holding an earlier build of the package,
+e.g. a worktree of an older commit after scripts/dev-build), that build's load
+of the same command text is timed too, in a child process between our rows,
+and the direct road's speed-up over it is printed.
 """
 
 import argparse
@@ -147,13 +152,40 @@ def peak_of_load(path):
     return growth, text_bytes
 
 
+BASELINE_CHILD = r"""
+import gc, sys, time
+sys.path.insert(0, sys.argv[2])
+import tavrin_ovra
+command = '{"cmd":"load","dataset":' + open(sys.argv[1]).read() + "}"
+handle = tavrin_ovra.Ovra("")
+best = None
+for _ in range(int(sys.argv[3])):
+    gc.disable()
+    start = time.perf_counter()
+    answer = handle.command(command)
+    seconds = time.perf_counter() - start
+    gc.enable()
+    assert answer.startswith('{"ok":true'), answer[:200]
+    del answer
+    best = seconds if best is None else min(best, seconds)
+print(best)
+"""
+
+
+def baseline_load(path, folder, repeat):
+    """Best load time of an earlier build of the package on the same text."""
+    out = subprocess.run([sys.executable, "-c", BASELINE_CHILD, path, folder, str(repeat)],
+                         capture_output=True, text=True, check=True)
+    return float(out.stdout.split()[-1])
+
+
 def dataset_bytes(decoded):
     d = decoded.dataset
     total = sum(len(getattr(d, s)) * b for s, b in RECORD_BYTES.items())
     return total + 16 * sum(len(e.bids) + len(e.asks) for e in d.book)
 
 
-def bench_file(path, repeat):
+def bench_file(path, repeat, baseline):
     with open(path) as f:
         text = f.read()
     command = '{"cmd":"load","dataset":' + text + "}"
@@ -169,7 +201,11 @@ def bench_file(path, repeat):
         ("msgspec typed decode", lambda: decoder.decode(raw), max(1, repeat // 2)),
         ("orjson.loads", lambda: orjson.loads(raw), max(1, repeat // 2)),
     ])
+    if baseline:
+        rows.insert(2, (f"earlier build's load", baseline_load(path, baseline, repeat)))
     print(f"\n{path}: command text {mb:.1f} MB")
+    if baseline:
+        print(f"  earlier build: {baseline}")
     direct = rows[0][1]
     for name, seconds in rows:
         print(f"  {name:24s} {seconds:8.3f} s {mb / seconds:8.0f} MB/s   direct is {seconds / direct:5.2f}x faster")
@@ -183,6 +219,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("files", nargs="*", help="dataset texts (array-form records)")
     parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--baseline", metavar="DIR", help="python/ folder of an earlier build to time beside ours")
     args = parser.parse_args()
     files = args.files
     if not files:
@@ -193,7 +230,7 @@ def main():
             f.write(gen_dataset.dataset_text(gen_dataset.generate(trades=100_000, book=10_000, levels=20)))
         files = [path]
     for path in files:
-        bench_file(path, args.repeat)
+        bench_file(path, args.repeat, args.baseline)
 
 
 if __name__ == "__main__":
