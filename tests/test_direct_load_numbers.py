@@ -107,3 +107,18 @@ def test_long_series_grow_while_read():
     # The same series twice, the later one winning, and white space between the tokens.
     spaced = text.replace(",", " ,\n ").replace(":", " : ")
     assert run_driver([text, '{"book":[' + ",".join(events[:500]) + "]," + text[1:], spaced]) == ["taken"] * 3
+
+
+# Trade counts whose records (32 bytes each; oi records 16 bytes, twice as
+# many) end just below, at and above the size from which a record block is a
+# mapping of its own (1 MiB), and past the 32 MiB block a growing series
+# jumps to: blocks change kind while they grow and again when trimmed.
+SERIES_LENGTHS = [32_767, 32_768, 32_769, 65_537, 1_048_576, 1_048_577]
+
+
+@pytest.mark.parametrize("count", SERIES_LENGTHS)
+def test_series_lengths_at_the_block_sizes(count):
+    trade_rows = ",".join('[%d,%d.5,0.%03d,"buy"]' % (i, 60000 + i % 977, i % 1000) for i in range(count))
+    oi_rows = ",".join("[%d,%d.%d]" % (i, 80000 + i % 991, i % 10) for i in range(2 * count))
+    texts = ['{"trades":[' + trade_rows + "]}", '{"oi":[' + oi_rows + "]}"]
+    assert run_driver(texts) == ["taken", "taken"]

@@ -1,8 +1,8 @@
 // Storage of Series. Small blocks come from the C allocator. A large block is
-// a mapping of its own, rounded to whole huge pages and advised to be backed
-// by them: a series written record after record then costs one page fault per
-// 2 MiB instead of one per 4 KiB, growing moves its pages (the mapping is
-// remapped, never copied), and freeing it gives the memory straight back.
+// a mapping of its own, advised to be backed by huge pages: a series written
+// record after record then costs one page fault per 2 MiB instead of one per
+// 4 KiB, growing and trimming move or cut its pages (the mapping is remapped,
+// never copied), and freeing it gives the memory straight back.
 #include "series.h"
 
 #include <cstdint>
@@ -15,9 +15,10 @@ namespace ovra::series_blocks {
 
 namespace {
 
-// From this size on a block is a mapping; a series jumps here past 1 MiB.
-constexpr std::size_t kMappedBytes = std::size_t{32} << 20;
-constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
+// From this size on a block is a mapping (a growing series jumps from here
+// to 32 MiB); only a smaller one is copied when it changes kind.
+constexpr std::size_t kMappedBytes = std::size_t{1} << 20;
+constexpr std::size_t kPageBytes = 4096;
 
 bool is_mapped(std::size_t bytes) noexcept { return bytes >= kMappedBytes; }
 
@@ -41,7 +42,9 @@ void* moved_block(void* block, std::size_t old_bytes, std::size_t new_bytes) noe
 }  // namespace
 
 std::size_t rounded(std::size_t bytes) noexcept {
-    if (is_mapped(bytes)) return (bytes + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
+    // Whole pages: huge pages back the aligned 2 MiB spans inside a mapping,
+    // so a mapping's last pages hold memory only where records were written.
+    if (is_mapped(bytes)) return (bytes + kPageBytes - 1) / kPageBytes * kPageBytes;
     return (bytes + 63) / 64 * 64;
 }
 

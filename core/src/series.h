@@ -148,9 +148,9 @@ private:
 
     static constexpr std::size_t max_size() noexcept { return (std::size_t{1} << 56) / sizeof(T); }
 
-    // Doubling; past 1 MiB a series jumps to the size from which a block is
-    // a mapping of its own (32 MiB), so that from then on growing remaps
-    // pages instead of copying records. Pages not yet written hold no memory.
+    // Doubling; past 1 MiB (where a block becomes a mapping of its own) a
+    // series jumps to 32 MiB, and from then on growing remaps pages instead
+    // of copying records. Pages not yet written hold no memory.
     std::size_t grown() const noexcept {
         constexpr std::size_t kCopiedBytes = std::size_t{1} << 20;
         constexpr std::size_t kMappedBytes = std::size_t{32} << 20;
