@@ -43,7 +43,10 @@ EDGE_NUMBERS = ["0", "-0", "0.0", "-0.0", "0.5", "9007199254740993", "9007199254
                 "999999999999999.9", "99999999.9999999", "0.000000000000001", "0.0000000000000001",
                 "123456789012345", "1234567890123456", "1e5", "1E-5", "1.5e+3", "2.5e-324", "1e308", "4.9e-324",
                 "18446744073709551615", "18446744073709551616", "-9223372036854775808", "-9223372036854775809",
-                "0.1", "0.2", "0.3", "64001.0", "3399.98", "0.135"]
+                "0.1", "0.2", "0.3", "64001.0", "3399.98", "0.135",
+                # fractions of zeros only, up to and past the short form's 15 digits
+                "-64001.0", "64001.000", "7.00000000000000", "99999999999999.0", "999999999999999.0",
+                "0.000000000000000", "-0.00000000000000", "100.00000000000", "123456789012.000", "5.10", "5.01"]
 TS = ["0", "1", "9", "10", "1709251200000", "999999999999999999", "1000000000000000000", "9223372036854775807",
       "-1", "-9223372036854775808", "123456789012345678"]
 MALFORMED = ["01", "-", "1.", ".5", "-01.5", "00", "1e", "1.5e+", "0x1", "+1", "1.e5", "--1", "1..2"]
@@ -104,3 +107,18 @@ def test_long_series_grow_while_read():
     # The same series twice, the later one winning, and white space between the tokens.
     spaced = text.replace(",", " ,\n ").replace(":", " : ")
     assert run_driver([text, '{"book":[' + ",".join(events[:500]) + "]," + text[1:], spaced]) == ["taken"] * 3
+
+
+# Trade counts whose records (32 bytes each; oi records 16 bytes, twice as
+# many) end just below, at and above the size from which a record block is a
+# mapping of its own (1 MiB), and past the 32 MiB block a growing series
+# jumps to: blocks change kind while they grow and again when trimmed.
+SERIES_LENGTHS = [32_767, 32_768, 32_769, 65_537, 1_048_576, 1_048_577]
+
+
+@pytest.mark.parametrize("count", SERIES_LENGTHS)
+def test_series_lengths_at_the_block_sizes(count):
+    trade_rows = ",".join('[%d,%d.5,0.%03d,"buy"]' % (i, 60000 + i % 977, i % 1000) for i in range(count))
+    oi_rows = ",".join("[%d,%d.%d]" % (i, 80000 + i % 991, i % 10) for i in range(2 * count))
+    texts = ['{"trades":[' + trade_rows + "]}", '{"oi":[' + oi_rows + "]}"]
+    assert run_driver(texts) == ["taken", "taken"]

@@ -1,8 +1,9 @@
-// The contiguous array of one record series: plain structs in one block of
-// the C allocator. Growing reallocates the block, which for a large block
-// moves its pages instead of copying the records (glibc remaps them), so a
-// series read one record at a time costs about its records once; trimming
-// gives the unused tail back. Vector-like where the dataset's users need it.
+// The contiguous array of one record series: plain structs in one block
+// (series_blocks: the C allocator's for small ones, a mapping of huge pages
+// for large ones). Growing a large block moves its pages instead of copying
+// the records, so a series read one record at a time costs about its records
+// once; trimming gives the unused tail back. Vector-like where the dataset's
+// users need it.
 #pragma once
 
 #include <cstddef>
@@ -15,8 +16,8 @@ namespace ovra {
 
 namespace series_blocks {
 
-// Blocks of the C allocator; nullptr when it has no memory. resize keeps the
-// bytes and may move them to another address.
+// Blocks of `bytes` as given by rounded(); nullptr when there is no memory.
+// resize keeps the bytes and may move them to another address.
 void* allocate(std::size_t bytes) noexcept;
 void* resize(void* block, std::size_t old_bytes, std::size_t new_bytes) noexcept;
 void release(void* block, std::size_t bytes) noexcept;
@@ -147,13 +148,12 @@ private:
 
     static constexpr std::size_t max_size() noexcept { return (std::size_t{1} << 56) / sizeof(T); }
 
-    // Doubling; past 1 MiB a series jumps to a size that the C allocator
-    // always maps on its own (beyond glibc's largest mapping threshold,
-    // 32 MiB), so that from then on growing remaps pages instead of copying
-    // records. Pages not yet written hold no memory.
+    // Doubling; past 1 MiB (where a block becomes a mapping of its own) a
+    // series jumps to 32 MiB, and from then on growing remaps pages instead
+    // of copying records. Pages not yet written hold no memory.
     std::size_t grown() const noexcept {
         constexpr std::size_t kCopiedBytes = std::size_t{1} << 20;
-        constexpr std::size_t kMappedBytes = std::size_t{33} << 20;
+        constexpr std::size_t kMappedBytes = std::size_t{32} << 20;
         const std::size_t doubled = capacity_ * 2;
         if (doubled == 0) return 1;
         if (doubled * sizeof(T) > kCopiedBytes && doubled * sizeof(T) < kMappedBytes) return kMappedBytes / sizeof(T);

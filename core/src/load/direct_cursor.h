@@ -220,11 +220,16 @@ inline bool Cursor::short_f64(double& out) noexcept {
     if (integer_digits == 0 || integer_digits > kMostDigits || (*integer == '0' && integer_digits > 1)) return false;
     double value = 0.0;
     if (*q == '.') {
+        const std::uint64_t whole = digits;
         const char* fraction = ++q;
         q = append_digits(q, fraction + (kMostDigits + 1 - integer_digits), digits);
         const auto fraction_digits = q - fraction;
         if (fraction_digits == 0 || integer_digits + fraction_digits > kMostDigits) return false;
-        value = static_cast<double>(digits) / kExactPowersOfTen[static_cast<std::size_t>(fraction_digits)];
+        const auto scale = static_cast<std::size_t>(fraction_digits);
+        // A fraction of zeros ("64001.0") divides to the whole part exactly:
+        // the same double without the division.
+        value = digits == whole * kIntegerPowersOfTen[scale] ? static_cast<double>(whole)
+                                                              : static_cast<double>(digits) / kExactPowersOfTen[scale];
     } else {
         value = static_cast<double>(digits);
     }

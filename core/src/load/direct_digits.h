@@ -10,6 +10,10 @@ namespace ovra::load {
 inline constexpr std::array<double, 16> kExactPowersOfTen{1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                                           1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
 
+inline constexpr std::array<std::uint64_t, 16> kIntegerPowersOfTen{
+    1,           10,           100,           1000,           10000,           100000,           1000000,          10000000,
+    100000000,   1000000000,   10000000000,   100000000000,   1000000000000,   10000000000000,   100000000000000,  1000000000000000};
+
 inline bool is_digit_byte(char c) noexcept { return static_cast<unsigned char>(c - '0') < 10; }
 
 // The digits from `p` up to the first other byte or to `limit`, appended to
