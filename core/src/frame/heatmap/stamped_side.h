@@ -10,6 +10,7 @@
 // (FrozenSide) is one flat sorted run, ready for band sums.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -111,9 +112,8 @@ private:
     // false when out of the paged range (NaN too).
     bool nearest_tick(double price, std::int64_t& tick) const noexcept;
     bool tick_of(double price, std::int64_t& tick) const noexcept;
-    // Applies a level whose price is held paged, found by its nearest tick
-    // and its stored key: only a price on that tick can have been placed
-    // there, so no check of the grid is needed; false otherwise.
+    // Applies a level whose price is on the tick grid and whose page is
+    // made; false otherwise.
     bool apply_held(double price, double qty, std::uint32_t writer) noexcept;
     // Any level: the price checked on the tick grid and placed.
     void apply_placed(double price, double qty, std::uint32_t writer);
@@ -148,17 +148,21 @@ inline bool StampedSide::apply_held(double price, double qty, std::uint32_t writ
     const auto at = static_cast<std::uint64_t>((tick >> kPageBits) - first_page_);
     if (at >= pages_.size()) return false;
     Page* page = pages_[at].get();
-    if (!page) return false;
+    if (!page || std::bit_cast<std::uint64_t>(static_cast<double>(tick) / ticks_per_unit_) !=
+                     std::bit_cast<std::uint64_t>(price)) {
+        return false;
+    }
+    // On the grid and its page made: held or not, the slot takes the level
+    // without a branch (the arrays of a slot not held are never read).
     const auto slot = static_cast<std::size_t>(tick & (kPageTicks - 1));
     std::uint64_t& word = page->held[slot >> 6];
-    const std::uint64_t bit = std::uint64_t{1} << (slot & 63);
-    if (!(word & bit) || page->stored[slot] != (total_order_key(price) ^ flip_)) return false;
-    if (qty == 0.0) {
-        word &= ~bit;
-        --page->count;
-        --size_;
-        return true;
-    }
+    const unsigned shift = slot & 63;
+    const std::uint64_t was = (word >> shift) & 1;
+    const std::uint64_t now = qty != 0.0;
+    word = (word & ~(std::uint64_t{1} << shift)) | (now << shift);
+    page->count = static_cast<std::uint32_t>(page->count + now - was);
+    size_ = size_ + now - was;
+    page->stored[slot] = total_order_key(price) ^ flip_;
     page->qty[slot] = qty;
     page->stamp[slot] = writer;
     return true;
