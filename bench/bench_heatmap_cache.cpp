@@ -136,6 +136,30 @@ std::size_t first_after(const ovra::Dataset& d, std::int64_t ts) {
         d.book.begin());
 }
 
+// Forward and shuffled cursors over a window from the first event, each
+// order on a fresh cache with a handle's limit, as a viewer's first scrub.
+int scrub_modes(const ovra::Dataset& d, const ovra::OvraPanel::BookHeatmap& panel) {
+    const std::int64_t t0 = d.book.front().ts;
+    const std::int64_t t1 = d.book.back().ts;
+    std::vector<Window> forward;
+    for (int i = 1; i <= 120; ++i) forward.push_back({0, first_after(d, t0 + (t1 - t0) * i / 120), panel});
+    std::vector<Window> jumping = forward;
+    std::shuffle(jumping.begin(), jumping.end(), std::mt19937(11));
+    const std::size_t limit = std::max<std::size_t>(std::size_t{256} << 20, d.memory_bytes()) / 4 * 3;
+    // OVRA_BENCH_ROUNDS: how many times each order runs (1 unless set).
+    const char* rounds_env = std::getenv("OVRA_BENCH_ROUNDS");
+    const int rounds = rounds_env ? std::max(1, std::atoi(rounds_env)) : 1;
+    for (int r = 0; r < rounds; ++r) {
+        for (const auto& [name, windows] : {std::pair{"forward, fresh cache", &forward},
+                                            std::pair{"jumping, fresh cache", &jumping}}) {
+            ovra::HeatmapCache cache(d);
+            cache.set_memory_limit(limit);
+            run_mode(name, cache, d, *windows);
+        }
+    }
+    return failures ? 1 : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -151,10 +175,16 @@ int main(int argc, char** argv) {
     panel.bucket_ms = argc > 3 ? std::atoll(argv[3]) : 1000;
     panel.depth_levels = argc > 4 ? static_cast<std::uint32_t>(std::atoi(argv[4])) : 100;
     if (d.book.empty()) return 2;
+    // OVRA_BENCH_SCRUB_ONLY=1: only the scrubbing modes, each on a fresh
+    // cache (for profiling them).
+    const char* scrub_only_env = std::getenv("OVRA_BENCH_SCRUB_ONLY");
+    const bool scrub_only = scrub_only_env && std::string(scrub_only_env) == "1";
     std::printf("%zu book events, %zu level changes; price_bin %g, bucket_ms %lld, depth_levels %u\n",
                 d.book.size(), level_changes(d), panel.price_bin, static_cast<long long>(panel.bucket_ms),
                 panel.depth_levels);
 
+    check_every = argc > 5 ? std::atoi(argv[5]) : 1;
+    if (scrub_only) return scrub_modes(d, panel);
     const double stamped = replay_rate(d, 5, [&] {
         ovra::StampedBook book;
         for (std::size_t i = 0; i < d.book.size(); ++i) book.apply(d.book[i], static_cast<std::uint32_t>(i));
@@ -172,7 +202,6 @@ int main(int argc, char** argv) {
         std::printf("state at the end: %zu bids + %zu asks, %zu bytes\n", copy.bids.size(), copy.asks.size(),
                     copy.memory_bytes());
     }
-    check_every = argc > 5 ? std::atoi(argv[5]) : 1;
     if (const char* rounds = std::getenv("OVRA_BENCH_COLD_ROUNDS")) cold_rounds = std::atoi(rounds);
     if (argc > 6) return 0;
 

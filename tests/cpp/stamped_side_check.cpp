@@ -3,8 +3,9 @@
 // the tick grid (signed zeros, NaN of both signs, infinities, negatives,
 // far outliers that leave the paged span), each frozen side compared entry
 // by entry (keys, quantity bits, stamps) and in plainness with an ordered
-// map that applies the same changes. Prints one line per failure and exits
-// 1 on any.
+// map that applies the same changes; and the band search from a hint is
+// compared with the binary search on each frozen side. Prints one line per
+// failure and exits 1 on any.
 //
 //   stamped_side_check [seed] [rounds]
 #include <bit>
@@ -103,6 +104,37 @@ void compare(const char* what, std::uint64_t seed, int step, const FrozenSide& g
                 problem.c_str());
 }
 
+// The band search from a hint against the binary search, on the frozen
+// side's view: every held key and its neighbours, random prices, keys at
+// both ends of the order, each from hints at both ends and in between.
+void compare_searches(std::uint64_t seed, int step, const FrozenSide& got, double tick) {
+    const ovra::SideView view = got.view();
+    std::mt19937_64 rng(seed * 7919 + static_cast<std::uint64_t>(step + 1));
+    std::vector<std::int64_t> keys = {std::numeric_limits<std::int64_t>::min(),
+                                      std::numeric_limits<std::int64_t>::max()};
+    for (std::size_t i = 0; i < view.size(); ++i) {
+        const std::int64_t key = view.key_at(i);
+        keys.push_back(key);
+        if (key > std::numeric_limits<std::int64_t>::min()) keys.push_back(key - 1);
+        if (key < std::numeric_limits<std::int64_t>::max()) keys.push_back(key + 1);
+    }
+    for (int i = 0; i < 20; ++i) keys.push_back(ovra::total_order_key(price_of(rng, tick)));
+    const std::size_t n = view.size();
+    for (const std::int64_t key : keys) {
+        const std::size_t want = view.lower_bound(key);
+        for (const std::size_t hint : {std::size_t{0}, n, n + 5, n / 2, static_cast<std::size_t>(rng() % (n + 1)),
+                                       want, want + 1, want > 0 ? want - 1 : 0}) {
+            const std::size_t found = view.lower_bound_near(key, hint);
+            if (found == want) continue;
+            ++failures;
+            std::printf("FAIL search seed %llu step %d: key %lld hint %zu gives %zu, not %zu\n",
+                        static_cast<unsigned long long>(seed), step, static_cast<long long>(key), hint, found,
+                        want);
+            return;
+        }
+    }
+}
+
 void run(std::uint64_t seed, double ticks_per_unit, SideBest best) {
     std::mt19937_64 rng(seed);
     const double tick = 1.0 / ticks_per_unit;
@@ -150,6 +182,7 @@ void run(std::uint64_t seed, double ticks_per_unit, SideBest best) {
         if (step % 25 == 0) {
             FrozenSide frozen = side.freeze();
             compare("freeze", seed, step, frozen, model, flip);
+            compare_searches(seed, step, frozen, tick);
             if (kept.size() < 16) kept.emplace_back(std::move(frozen), model);
         }
         if (failures > 20) return;

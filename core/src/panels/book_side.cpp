@@ -1,6 +1,7 @@
 // A book side in sorted blocks: search, insert, removal, split and merge.
 #include "panels/book_side.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "numeric.h"
@@ -13,6 +14,45 @@ std::size_t SideView::lower_bound(std::int64_t key) const noexcept {
     // Stored descending in key: the entries with key >= k are the stored
     // prefix with ~key <= ~k, which ends the ascending order.
     return stored.size() - upper_index(stored, ~key);
+}
+
+// Galloping: steps of 1, 2, 4, ... away from the hint bracket the answer,
+// then a binary search inside the bracket. Every position below lo has a
+// key < key; hi is the size or a position whose key is >= key.
+std::size_t SideView::lower_bound_near(std::int64_t key, std::size_t hint) const noexcept {
+    const std::size_t n = size();
+    std::size_t lo = 0;
+    std::size_t hi = std::min(hint, n);
+    std::size_t step = 1;
+    if (hi < n && key_at(hi) < key) {
+        lo = hi + 1;
+        std::size_t probe = lo;
+        while (probe < n && key_at(probe) < key) {
+            lo = probe + 1;
+            probe += step;
+            step *= 2;
+        }
+        hi = std::min(probe, n);
+    } else {
+        while (hi > 0) {
+            const std::size_t probe = hi > step ? hi - step : 0;
+            if (key_at(probe) < key) {
+                lo = probe + 1;
+                break;
+            }
+            hi = probe;
+            step *= 2;
+        }
+    }
+    while (lo < hi) {
+        const std::size_t mid = lo + (hi - lo) / 2;
+        if (key_at(mid) < key) {
+            lo = mid + 1;
+        } else {
+            hi = mid;
+        }
+    }
+    return lo;
 }
 
 void BookSide::clear() noexcept {

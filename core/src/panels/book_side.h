@@ -24,6 +24,9 @@ struct SideView {
     double qty_at(std::size_t i) const noexcept { return qty[storage_index(i)]; }
     // Ascending position of the first entry whose key is >= key.
     std::size_t lower_bound(std::int64_t key) const noexcept;
+    // The same position, searched outward from `hint` (any position): when
+    // the answer lies near it, only a few entries around it are read.
+    std::size_t lower_bound_near(std::int64_t key, std::size_t hint) const noexcept;
 
 private:
     std::size_t storage_index(std::size_t i) const noexcept { return flip ? stored.size() - 1 - i : i; }

@@ -42,6 +42,10 @@ void sum_side(const FrozenSide& side, std::uint32_t from, std::span<const double
     const std::size_t n = view.size();
     const bool flipped = view.flip != 0;
     if (n == 0) return;
+    // Rows summed one after another on a thread hold books of nearby
+    // times: where the band search of a side ended last is a close guess.
+    thread_local std::size_t last_found[2] = {0, 0};
+    std::size_t& hint = last_found[flipped ? 1 : 0];
     std::size_t cursor = n;
     double cursor_lo = 0.0;
     bool sought = false;  // cursor is the first entry >= cursor_lo
@@ -52,7 +56,8 @@ void sum_side(const FrozenSide& side, std::uint32_t from, std::span<const double
         if (!(band_lo < band_hi)) continue;
         if (!sought || band_lo < cursor_lo) {
             sought = true;
-            cursor = view.lower_bound(total_order_key(band_lo == 0.0 ? -0.0 : band_lo));
+            cursor = view.lower_bound_near(total_order_key(band_lo == 0.0 ? -0.0 : band_lo), hint);
+            hint = cursor;
         } else {
             while (cursor != n && total_order_value(view.key_at(cursor)) < band_lo) ++cursor;
         }

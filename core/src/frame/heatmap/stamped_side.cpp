@@ -46,11 +46,8 @@ std::size_t FrozenSide::memory_bytes() const noexcept {
 }
 
 bool StampedSide::tick_of(double price, std::int64_t& tick) const noexcept {
-    // Ticks stay far below 2^53, where distinct ticks give distinct prices.
-    constexpr double kMaxTick = 1125899906842624.0;  // 2^50
-    const double x = price * ticks_per_unit_;
-    if (!(x > -kMaxTick && x < kMaxTick)) return false;  // NaN too
-    const auto t = static_cast<std::int64_t>(x < 0.0 ? x - 0.5 : x + 0.5);
+    std::int64_t t;
+    if (!nearest_tick(price, t)) return false;
     if (std::bit_cast<std::uint64_t>(static_cast<double>(t) / ticks_per_unit_) != std::bit_cast<std::uint64_t>(price)) {
         return false;
     }
@@ -91,7 +88,7 @@ StampedSide::Page* StampedSide::page_for(std::int64_t number, bool make) {
     return page_for(number, true);
 }
 
-void StampedSide::apply(double price, double qty, std::uint32_t writer) {
+void StampedSide::apply_placed(double price, double qty, std::uint32_t writer) {
     std::int64_t tick;
     if (!tick_of(price, tick)) {
         fallback_.apply(total_order_key(price) ^ flip_, qty, writer);

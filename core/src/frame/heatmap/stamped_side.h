@@ -10,6 +10,7 @@
 // (FrozenSide) is one flat sorted run, ready for band sums.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -18,6 +19,7 @@
 
 #include "dataset.h"
 #include "frame/heatmap/stamped_blocks.h"
+#include "numeric.h"
 #include "panels/book_side.h"
 
 namespace ovra {
@@ -79,7 +81,9 @@ public:
 
     // A diff's level: a zero quantity (0.0 or -0.0) removes the price, any
     // other replaces it and stamps it with `writer`.
-    void apply(double price, double qty, std::uint32_t writer);
+    void apply(double price, double qty, std::uint32_t writer) {
+        if (!apply_held(price, qty, writer)) apply_placed(price, qty, writer);
+    }
     // A snapshot's side: empties the side, then applies `levels` in order.
     void load(std::span<const BookLevel> levels, std::uint32_t writer);
 
@@ -104,7 +108,15 @@ private:
     };
 
     void clear() noexcept;
+    // The nearest tick of price * ticks_per_unit_ (halves away from zero),
+    // false when out of the paged range (NaN too).
+    bool nearest_tick(double price, std::int64_t& tick) const noexcept;
     bool tick_of(double price, std::int64_t& tick) const noexcept;
+    // Applies a level whose price is on the tick grid and whose page is
+    // made; false otherwise.
+    bool apply_held(double price, double qty, std::uint32_t writer) noexcept;
+    // Any level: the price checked on the tick grid and placed.
+    void apply_placed(double price, double qty, std::uint32_t writer);
     // The page of page number `number`, made (and the span grown) when
     // `make`; null when absent, or outside the span and not made.
     Page* page_for(std::int64_t number, bool make);
@@ -120,6 +132,41 @@ private:
     std::size_t size_ = 0;  // paged entries
     StampedBlocks fallback_;
 };
+
+inline bool StampedSide::nearest_tick(double price, std::int64_t& tick) const noexcept {
+    // Ticks stay far below 2^53, where distinct ticks give distinct prices.
+    constexpr double kMaxTick = 1125899906842624.0;  // 2^50
+    const double x = price * ticks_per_unit_;
+    if (!(x > -kMaxTick && x < kMaxTick)) return false;  // NaN too
+    tick = static_cast<std::int64_t>(x < 0.0 ? x - 0.5 : x + 0.5);
+    return true;
+}
+
+inline bool StampedSide::apply_held(double price, double qty, std::uint32_t writer) noexcept {
+    std::int64_t tick;
+    if (!nearest_tick(price, tick)) return false;
+    const auto at = static_cast<std::uint64_t>((tick >> kPageBits) - first_page_);
+    if (at >= pages_.size()) return false;
+    Page* page = pages_[at].get();
+    if (!page || std::bit_cast<std::uint64_t>(static_cast<double>(tick) / ticks_per_unit_) !=
+                     std::bit_cast<std::uint64_t>(price)) {
+        return false;
+    }
+    // On the grid and its page made: held or not, the slot takes the level
+    // without a branch (the arrays of a slot not held are never read).
+    const auto slot = static_cast<std::size_t>(tick & (kPageTicks - 1));
+    std::uint64_t& word = page->held[slot >> 6];
+    const unsigned shift = slot & 63;
+    const std::uint64_t was = (word >> shift) & 1;
+    const std::uint64_t now = qty != 0.0;
+    word = (word & ~(std::uint64_t{1} << shift)) | (now << shift);
+    page->count = static_cast<std::uint32_t>(page->count + now - was);
+    size_ = size_ + now - was;
+    page->stored[slot] = total_order_key(price) ^ flip_;
+    page->qty[slot] = qty;
+    page->stamp[slot] = writer;
+    return true;
+}
 
 // The tick grid most prices of the series sit on: the smallest power of
 // ten ticks per unit (1 to 10^8) that holds every sampled price, else 100.
