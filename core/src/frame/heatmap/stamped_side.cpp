@@ -47,10 +47,7 @@ std::size_t FrozenSide::memory_bytes() const noexcept {
 
 bool StampedSide::tick_of(double price, std::int64_t& tick) const noexcept {
     std::int64_t t;
-    if (!nearest_tick(price, t)) return false;
-    if (std::bit_cast<std::uint64_t>(static_cast<double>(t) / ticks_per_unit_) != std::bit_cast<std::uint64_t>(price)) {
-        return false;
-    }
+    if (!nearest_tick(price, t) || !on_grid(price, t)) return false;
     tick = t;
     return true;
 }

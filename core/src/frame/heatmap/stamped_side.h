@@ -111,6 +111,12 @@ private:
     // The nearest tick of price * ticks_per_unit_ (halves away from zero),
     // false when out of the paged range (NaN too).
     bool nearest_tick(double price, std::int64_t& tick) const noexcept;
+    // Whether `tick` gives back `price` bit for bit, so the price sits on
+    // the tick grid.
+    bool on_grid(double price, std::int64_t tick) const noexcept {
+        return std::bit_cast<std::uint64_t>(static_cast<double>(tick) / ticks_per_unit_) ==
+               std::bit_cast<std::uint64_t>(price);
+    }
     bool tick_of(double price, std::int64_t& tick) const noexcept;
     // Applies a level whose price is on the tick grid and whose page is
     // made; false otherwise.
@@ -148,10 +154,7 @@ inline bool StampedSide::apply_held(double price, double qty, std::uint32_t writ
     const auto at = static_cast<std::uint64_t>((tick >> kPageBits) - first_page_);
     if (at >= pages_.size()) return false;
     Page* page = pages_[at].get();
-    if (!page || std::bit_cast<std::uint64_t>(static_cast<double>(tick) / ticks_per_unit_) !=
-                     std::bit_cast<std::uint64_t>(price)) {
-        return false;
-    }
+    if (!page || !on_grid(price, tick)) return false;
     // On the grid and its page made: held or not, the slot takes the level
     // without a branch (the arrays of a slot not held are never read).
     const auto slot = static_cast<std::size_t>(tick & (kPageTicks - 1));
