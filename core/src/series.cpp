@@ -19,8 +19,9 @@ namespace {
 // to 32 MiB); only a smaller one is copied when it changes kind.
 constexpr std::size_t kMappedBytes = std::size_t{1} << 20;
 constexpr std::size_t kPageBytes = 4096;
+constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
 
-bool is_mapped(std::size_t bytes) noexcept { return bytes >= kMappedBytes; }
+std::size_t round_up(std::size_t bytes, std::size_t unit) noexcept { return (bytes + unit - 1) / unit * unit; }
 
 void* map_block(std::size_t bytes) noexcept {
     void* block = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -41,6 +42,8 @@ void* moved_block(void* block, std::size_t old_bytes, std::size_t new_bytes) noe
 
 }  // namespace
 
+bool is_mapped(std::size_t bytes) noexcept { return bytes >= kMappedBytes; }
+
 std::size_t rounded(std::size_t bytes) noexcept {
     // Whole pages: huge pages back the aligned 2 MiB spans inside a mapping,
     // so a mapping's last pages hold memory only where records were written.
@@ -56,6 +59,26 @@ void* resize(void* block, std::size_t old_bytes, std::size_t new_bytes) noexcept
     // The mapping keeps its advice when it grows or moves.
     void* moved = ::mremap(block, old_bytes, new_bytes, MREMAP_MAYMOVE);
     return moved == MAP_FAILED ? nullptr : moved;
+}
+
+bool splice(void*& head, std::size_t& head_bytes, std::size_t head_used, void* tail, std::size_t tail_bytes,
+            std::size_t tail_used, std::size_t record_bytes, std::size_t& offset) noexcept {
+    // A whole number of huge pages before the tail keeps its huge pages
+    // whole when they move; the gap holds memory only where the head wrote.
+    offset = round_up(head_used, kHugePageBytes);
+    if (offset % record_bytes != 0) return false;  // the tail would not start at a record
+    const std::size_t moved = round_up(tail_used, kPageBytes);
+    const std::size_t needed = offset + moved;
+    if (needed > head_bytes) {
+        void* grown = ::mremap(head, head_bytes, needed, MREMAP_MAYMOVE);
+        if (grown == MAP_FAILED) return false;
+        head = grown;
+        head_bytes = needed;
+    }
+    void* target = static_cast<char*>(head) + offset;
+    if (::mremap(tail, moved, moved, MREMAP_MAYMOVE | MREMAP_FIXED, target) == MAP_FAILED) return false;
+    if (tail_bytes > moved) ::munmap(static_cast<char*>(tail) + moved, tail_bytes - moved);
+    return true;
 }
 
 void release(void* block, std::size_t bytes) noexcept {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <initializer_list>
 #include <new>
 #include <type_traits>
@@ -23,6 +24,18 @@ void* resize(void* block, std::size_t old_bytes, std::size_t new_bytes) noexcept
 void release(void* block, std::size_t bytes) noexcept;
 // The bytes a block is given for a request of `bytes`.
 std::size_t rounded(std::size_t bytes) noexcept;
+// Whether a block of that many bytes (as rounded) is a mapping of its own.
+bool is_mapped(std::size_t bytes) noexcept;
+// Moves the first `tail_used` bytes of the mapped block `tail` (of
+// `tail_bytes`) into the mapped block `head` (of `head_bytes`, its first
+// `head_used` bytes kept) at `offset`, the first huge-page boundary at or
+// past head_used, and releases the rest of `tail`. `head` and `head_bytes`
+// follow the head block, which may have grown and moved also when the
+// pages could not be moved (false: `tail` as it was). The bytes between
+// head_used and offset are left as they were; `offset` is a multiple of
+// `record_bytes`.
+bool splice(void*& head, std::size_t& head_bytes, std::size_t head_used, void* tail, std::size_t tail_bytes,
+            std::size_t tail_used, std::size_t record_bytes, std::size_t& offset) noexcept;
 
 }  // namespace series_blocks
 
@@ -114,6 +127,45 @@ public:
         size_ = count;
     }
     void clear() noexcept { size_ = 0; }
+
+    // Appends the records of `tail` and empties it; false (nothing changed)
+    // when there is no memory for them.
+    bool append_moved(Series& tail) noexcept {
+        if (tail.size_ == 0) return true;
+        if (!try_reserve(size_ + tail.size_)) return false;
+        std::memcpy(static_cast<void*>(data_ + size_), static_cast<const void*>(tail.data_), tail.size_ * sizeof(T));
+        size_ += tail.size_;
+        tail.release();
+        return true;
+    }
+    // Appends the records of `tail` (emptied) starting at record `base`, at
+    // or past the current end: records in between are unused padding, left
+    // uninitialised; false (nothing changed) when there is no memory.
+    // Large blocks move their pages (no record is copied): the tail lands
+    // at the next huge-page boundary of this block.
+    bool append_pages(Series& tail, std::size_t& base) noexcept {
+        base = size_;
+        if (tail.size_ == 0) return true;
+        const std::size_t held = series_blocks::rounded(capacity_ * sizeof(T));
+        const std::size_t tail_held = series_blocks::rounded(tail.capacity_ * sizeof(T));
+        if (data_ == nullptr || !series_blocks::is_mapped(held) || !series_blocks::is_mapped(tail_held)) {
+            return append_moved(tail);
+        }
+        void* block = data_;
+        std::size_t bytes = held;
+        std::size_t offset = 0;
+        const bool moved = series_blocks::splice(block, bytes, size_ * sizeof(T), tail.data_, tail_held,
+                                                 tail.size_ * sizeof(T), sizeof(T), offset);
+        data_ = static_cast<T*>(block);
+        capacity_ = bytes / sizeof(T);
+        if (!moved) return append_moved(tail);
+        base = offset / sizeof(T);
+        size_ = base + tail.size_;
+        tail.data_ = nullptr;  // its pages are ours now
+        tail.size_ = 0;
+        tail.capacity_ = 0;
+        return true;
+    }
 
     // Gives back the room past the last record.
     void shrink_to_fit() noexcept {
