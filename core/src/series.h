@@ -17,10 +17,16 @@ namespace ovra {
 
 namespace series_blocks {
 
+// What backs a mapped block: huge pages where the system has them (fewer
+// faults), or plain pages. A thread that never freed memory finds few huge
+// pages at hand, and a huge page that has to be fetched costs more than
+// its 512 plain ones.
+enum class Pages : unsigned char { Huge, Plain };
+
 // Blocks of `bytes` as given by rounded(); nullptr when there is no memory.
 // resize keeps the bytes and may move them to another address.
-void* allocate(std::size_t bytes) noexcept;
-void* resize(void* block, std::size_t old_bytes, std::size_t new_bytes) noexcept;
+void* allocate(std::size_t bytes, Pages pages) noexcept;
+void* resize(void* block, std::size_t old_bytes, std::size_t new_bytes, Pages pages) noexcept;
 void release(void* block, std::size_t bytes) noexcept;
 // The bytes a block is given for a request of `bytes`.
 std::size_t rounded(std::size_t bytes) noexcept;
@@ -56,13 +62,15 @@ public:
     Series(Series&& other) noexcept
         : data_(std::exchange(other.data_, nullptr)),
           size_(std::exchange(other.size_, 0)),
-          capacity_(std::exchange(other.capacity_, 0)) {}
+          capacity_(std::exchange(other.capacity_, 0)),
+          pages_(other.pages_) {}
     Series& operator=(Series&& other) noexcept {
         if (this != &other) {
             release();
             data_ = std::exchange(other.data_, nullptr);
             size_ = std::exchange(other.size_, 0);
             capacity_ = std::exchange(other.capacity_, 0);
+            pages_ = other.pages_;
         }
         return *this;
     }
@@ -92,8 +100,9 @@ public:
         if (count <= capacity_) return true;
         if (count > max_size()) return false;
         const std::size_t bytes = series_blocks::rounded(count * sizeof(T));
-        void* block = data_ == nullptr ? series_blocks::allocate(bytes)
-                                       : series_blocks::resize(data_, series_blocks::rounded(capacity_ * sizeof(T)), bytes);
+        void* block = data_ == nullptr
+                          ? series_blocks::allocate(bytes, pages_)
+                          : series_blocks::resize(data_, series_blocks::rounded(capacity_ * sizeof(T)), bytes, pages_);
         if (block == nullptr) return false;
         data_ = static_cast<T*>(block);
         capacity_ = bytes / sizeof(T);
@@ -127,6 +136,9 @@ public:
         size_ = count;
     }
     void clear() noexcept { size_ = 0; }
+    // Large blocks from now on in plain pages (for a series written by a
+    // pool worker).
+    void use_plain_pages() noexcept { pages_ = series_blocks::Pages::Plain; }
 
     // Appends the records of `tail` and empties it; false (nothing changed)
     // when there is no memory for them.
@@ -176,7 +188,7 @@ public:
         const std::size_t held = series_blocks::rounded(capacity_ * sizeof(T));
         const std::size_t needed = series_blocks::rounded(size_ * sizeof(T));
         if (needed >= held) return;
-        void* block = series_blocks::resize(data_, held, needed);
+        void* block = series_blocks::resize(data_, held, needed, pages_);
         if (block == nullptr) return;  // the tail then simply stays
         data_ = static_cast<T*>(block);
         capacity_ = needed / sizeof(T);
@@ -227,6 +239,7 @@ private:
     T* data_ = nullptr;
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;  // records that fit the block
+    series_blocks::Pages pages_ = series_blocks::Pages::Huge;
 };
 
 }  // namespace ovra

@@ -18,6 +18,7 @@
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <type_traits>
 
 #include "load/direct_cursor.h"
 #include "load/direct_records.h"
@@ -34,7 +35,11 @@ public:
     // `open`; guesses are looked for from `from` on, and while they fail,
     // ever closer to `first` down to `nearest`.
     SeriesTail(std::string_view text, const char* first, const char* from, const char* nearest, int open) noexcept
-        : text_(text), first_(first), from_(from), nearest_(nearest), open_(open) {}
+        : text_(text), first_(first), from_(from), nearest_(nearest), open_(open) {
+        // The worker's new memory: plain pages (see series_blocks::Pages).
+        records_.use_plain_pages();
+        if constexpr (!std::is_same_v<Context, NoContext>) context_.use_plain_pages();
+    }
 
     // Worker side: finds a start and reads to the end of the array, unless
     // the caller has given the tail up already.
@@ -129,7 +134,7 @@ private:
 
     bool read_first(const char* at) noexcept {
         records_.clear();
-        context_ = Context{};
+        if constexpr (!std::is_same_v<Context, NoContext>) context_.clear();
         cursor_.emplace(text_, at, open_);
         bool more = false;
         Record* r = records_.append();
