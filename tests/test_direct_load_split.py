@@ -1,7 +1,7 @@
 """Series arrays of the direct "load" road shared with a pool worker, against
 the tree road bit for bit: the C++ driver tests/cpp/direct_load_check, told
-to share every array with at least 64 bytes of text after its start, reads
-each text both ways. The worker starts at a guessed record, so the texts put
+to share every array (or every one with at least 64 bytes of text after its
+start), reads each text both ways. The worker starts at a guessed record, so the texts put
 record-like bytes where a guess lands in the wrong place (inside strings,
 unknown members, level lists, a later series of the same shape), make the
 worker's part or the caller's part fail, and hold level arrays large enough
@@ -20,10 +20,11 @@ DRIVER = os.path.join(ROOT, os.environ.get("OVRA_BUILD_DIR", "build"), "tests", 
 pytestmark = pytest.mark.skipif(not os.path.exists(DRIVER), reason="C++ driver not built (scripts/dev-build)")
 
 
-def run_driver(texts, threads):
+def run_driver(texts, threads, min_bytes):
     data = b"".join(b"%d\n%s" % (len(t.encode()), t.encode()) for t in texts)
     env = dict(os.environ, RAYON_NUM_THREADS=str(threads))
-    out = subprocess.run([DRIVER, "split", "64"], input=data, capture_output=True, timeout=600, check=True, env=env)
+    out = subprocess.run([DRIVER, "split", str(min_bytes)], input=data, capture_output=True, timeout=600, check=True,
+                         env=env)
     return out.stdout.decode().splitlines()
 
 
@@ -82,10 +83,11 @@ CASES = {
 }
 
 
-def test_shared_arrays_give_the_tree_roads_records():
+@pytest.mark.parametrize("min_bytes", [0, 64], ids=["every array", "from 64 bytes"])
+def test_shared_arrays_give_the_tree_roads_records(min_bytes):
     names = list(CASES)
-    one = run_driver([CASES[n] for n in names], threads=1)
-    two = run_driver([CASES[n] for n in names], threads=2)
+    one = run_driver([CASES[n] for n in names], threads=1, min_bytes=min_bytes)
+    two = run_driver([CASES[n] for n in names], threads=2, min_bytes=min_bytes)
     got_one = {n: line for n, line in zip(names, one)}
     got_two = {n: line.split(" ")[0] for n, line in zip(names, two)}
     for name in names:

@@ -103,7 +103,7 @@ private:
     // middle of the text). A guess stands once one record and what follows
     // it read.
     bool find_start() noexcept {
-        for (const char* from = from_; from >= nearest_; from = first_ + (from - first_) / 2) {
+        for (const char* from = from_; from >= nearest_ && from > first_; from = first_ + (from - first_) / 2) {
             const char* at = from;
             for (int guesses = 0; guesses < kGuessesPerPlace; ++guesses) {
                 at = next_guess(at);
