@@ -11,6 +11,7 @@ answers must not depend on it."""
 import os
 import random
 import subprocess
+import sys
 
 import pytest
 
@@ -101,3 +102,44 @@ def test_shared_arrays_give_the_tree_roads_records(min_bytes):
     # which ones, not what they read to).
     assert all(line in ("taken 0", "declined") for line in one)
     assert sum(int(line.split(" ")[1]) for line in two if line.startswith("taken")) > 0
+
+
+# Through the module with the sharing threshold as shipped: a text of some
+# 20 MB whose book and trades arrays are long enough to be shared, loaded in
+# a process with one pool thread and in one with two; the load answer, the
+# bounds and a frame of every panel must be the same texts.
+MODULE_RUN = r"""
+import json, random, sys
+sys.path.insert(0, sys.argv[1])
+from hardening_data import ALL_PANELS_SPEC
+import tavrin_ovra
+rng = random.Random(5)
+def levels():
+    return "[" + ",".join("[%d.%02d,%d.%03d]" % (rng.randrange(63900, 64100), rng.randrange(100), rng.randrange(5),
+                                               rng.randrange(1000)) for _ in range(rng.randrange(1, 40))) + "]"
+book = ",".join('[%d,"%s",%s,%s]' % (1709251200000 + 250 * i, "snapshot" if i % 50 == 0 else "diff", levels(), levels())
+                for i in range(24000))
+trades = ",".join('[%d,%d.%d,0.%03d,"%s"]' % (1709251200000 + 10 * i + rng.randrange(20), rng.randrange(63900, 64100),
+                                             rng.randrange(10), rng.randrange(1, 1000), rng.choice(["buy", "sell"]))
+                  for i in range(300000))
+text = '{"cmd":"load","dataset":{"book":[%s],"trades":[%s]}}' % (book, trades)
+assert len(book) > 16 << 20, len(book)  # past the sharing threshold
+h = tavrin_ovra.Ovra(json.dumps(ALL_PANELS_SPEC))
+print(h.command(text))
+print(h.command('{"cmd":"bounds"}'))
+print(h.command('{"cmd":"frame_at","ts":1709253000000}'))
+"""
+
+
+def test_module_load_is_the_same_with_one_and_two_pool_threads():
+    tests = os.path.dirname(os.path.abspath(__file__))
+    package = os.path.join(tests, os.pardir, "python")
+
+    def run(n):
+        env = dict(os.environ, RAYON_NUM_THREADS=str(n), PYTHONPATH=os.pathsep.join([package, tests]))
+        return subprocess.run([sys.executable, "-c", MODULE_RUN, tests], capture_output=True, text=True, timeout=600,
+                              check=True, env=env).stdout
+
+    one = run(1)
+    assert one.startswith('{"ok":true,"loaded":324000}')
+    assert run(2) == one
