@@ -111,6 +111,13 @@ bool splice(void*& head, std::size_t& head_bytes, std::size_t head_used, void* t
     return true;
 }
 
+void give_back(void* block, std::size_t block_bytes, std::size_t from, std::size_t to) noexcept {
+    if (!is_mapped(block_bytes)) return;
+    const std::size_t first = round_up(from, kPageBytes);
+    const std::size_t last = to / kPageBytes * kPageBytes;
+    if (last > first) (void)::madvise(static_cast<char*>(block) + first, last - first, MADV_DONTNEED);
+}
+
 void release(void* block, std::size_t bytes) noexcept {
     if (is_mapped(bytes)) {
         ::munmap(block, bytes);

@@ -30,6 +30,10 @@ void* resize(void* block, std::size_t old_bytes, std::size_t new_bytes, Pages pa
 void release(void* block, std::size_t bytes) noexcept;
 // The bytes a block is given for a request of `bytes`.
 std::size_t rounded(std::size_t bytes) noexcept;
+// Gives back the memory of the whole pages within bytes [from, to) of a
+// mapped block of `block_bytes` (their contents are lost); nothing for a
+// smaller block.
+void give_back(void* block, std::size_t block_bytes, std::size_t from, std::size_t to) noexcept;
 // Whether a block of that many bytes (as rounded) is a mapping of its own.
 bool is_mapped(std::size_t bytes) noexcept;
 // Moves the first `tail_used` bytes of the mapped block `tail` (of
@@ -142,10 +146,21 @@ public:
 
     // Appends the records of `tail` and empties it; false (nothing changed)
     // when there is no memory for them.
+    // The tail's memory is given back as it is copied, so that the two
+    // copies of its records never coexist whole.
     bool append_moved(Series& tail) noexcept {
         if (tail.size_ == 0) return true;
         if (!try_reserve(size_ + tail.size_)) return false;
-        std::memcpy(static_cast<void*>(data_ + size_), static_cast<const void*>(tail.data_), tail.size_ * sizeof(T));
+        const std::size_t tail_held = series_blocks::rounded(tail.capacity_ * sizeof(T));
+        const std::size_t bytes = tail.size_ * sizeof(T);
+        auto* to = reinterpret_cast<unsigned char*>(data_ + size_);
+        const auto* from = reinterpret_cast<const unsigned char*>(tail.data_);
+        for (std::size_t done = 0; done < bytes;) {
+            const std::size_t step = bytes - done < kCopyStepBytes ? bytes - done : kCopyStepBytes;
+            std::memcpy(to + done, from + done, step);
+            series_blocks::give_back(tail.data_, tail_held, done, done + step);
+            done += step;
+        }
         size_ += tail.size_;
         tail.release();
         return true;
@@ -211,6 +226,7 @@ private:
     friend class Series;
 
     static constexpr std::size_t max_size() noexcept { return (std::size_t{1} << 56) / sizeof(T); }
+    static constexpr std::size_t kCopyStepBytes = std::size_t{2} << 20;
 
     // Doubling; past 1 MiB (where a block becomes a mapping of its own) a
     // series jumps to 32 MiB, and from then on growing remaps pages instead
