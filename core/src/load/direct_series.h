@@ -54,8 +54,9 @@ bool read_records(Cursor& c, Series<Record>& out, typename DirectShape<Record>::
     return true;
 }
 
-// Two threads when the pool has a worker to spare; nullopt when the pool
-// cannot be had or offered the work (then one thread reads it all).
+// Two threads when the pool has a worker to spare; nullopt when it has none
+// (then the calling thread reads it all), false when the pool or the join
+// could not be set up (no memory: the tree road then answers).
 template <class Record>
 std::optional<bool> read_records_shared(Cursor& c, Series<Record>& out,
                                         typename DirectShape<Record>::Context& context,
