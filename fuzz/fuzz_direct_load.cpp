@@ -3,7 +3,8 @@
 // direct road takes a text, the tree road must accept it too and give the
 // same records, bit for bit; a text the direct road declines is not checked
 // further (the tree road answers it alone). The same is done with the input
-// wrapped as a load command.
+// wrapped as a load command, there with every series array shared with a
+// pool worker (when the pool has one), as long arrays are.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -17,7 +18,9 @@
 namespace {
 
 void check(std::string_view text, bool command) {
-    auto direct = command ? ovra::load::read_load_command(text) : ovra::load::read_dataset_text(text);
+    ovra::load::SplitPolicy shared_from_start;
+    shared_from_start.min_bytes = 0;
+    auto direct = command ? ovra::load::read_load_command(text, shared_from_start) : ovra::load::read_dataset_text(text);
     if (!direct) return;
     auto tree = ovra::check::tree_dataset(text, command);
     const char* difference = tree ? ovra::check::first_difference(*direct, *tree) : "the tree road refuses the text";

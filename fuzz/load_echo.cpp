@@ -2,7 +2,9 @@
 // bytes) and prints one line per text as the reference reader's "dataset"
 // mode does: "OK " and the sorted dataset echoed as compact JSON, or the error
 // envelope. The direct road is tried first, the tree road when it declines;
-// a leading "T" on a line marks that the direct road took the text.
+// a leading "T" on a line marks that the direct road took the text. With
+// the arguments "split BYTES" the direct road shares every series array with
+// at least BYTES of text from its start on with a pool worker.
 #include <cstdint>
 #include <iostream>
 #include <string>
@@ -116,8 +118,8 @@ std::string escaped(const std::string& text) {
     return o + "\"";
 }
 
-std::string answer(const std::string& text) {
-    if (auto direct = ovra::load::read_dataset_text(text)) {
+std::string answer(const std::string& text, const ovra::load::SplitPolicy& policy) {
+    if (auto direct = ovra::load::read_dataset_text(text, policy)) {
         ovra::sort_dataset(*direct);
         return "TOK " + echo(*direct);
     }
@@ -131,6 +133,8 @@ std::string answer(const std::string& text) {
 
 }  // namespace
 
-int main() {
-    ovra::check::for_each_framed_text([](const std::string& text) { std::cout << answer(text) << '\n'; });
+int main(int argc, char** argv) {
+    ovra::load::SplitPolicy policy;
+    if (argc == 3 && std::string(argv[1]) == "split") policy.min_bytes = std::stoull(argv[2]);
+    ovra::check::for_each_framed_text([&](const std::string& text) { std::cout << answer(text, policy) << '\n'; });
 }

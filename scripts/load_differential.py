@@ -10,6 +10,11 @@ first). Every input is a well-formed dataset of random record forms, or the
 same with one fault injected (syntax, type, length, enum, missing field, i64
 range, repeated keys, a malformed or edge number, members after "dataset", a
 second "dataset" member).
+
+With --split BYTES our reader shares every series array with at least BYTES
+of text from its start on with a pool worker of two threads (the worker's
+part is taken over only where the calling thread arrives at it), so that the
+shared reading meets the same inputs, faults included.
 """
 
 import argparse
@@ -148,9 +153,10 @@ def command(rng, ds, fault):
     return '{"cmd":"load","dataset":%s}' % ds
 
 
-def batch(args, mode, texts):
+def batch(args, mode, texts, env=None):
     data = b"".join(b"%d\n%s" % (len(t.encode()), t.encode()) for t in texts)
-    out = subprocess.run(args + ([] if mode is None else ["batch", mode]), input=data, capture_output=True, check=True)
+    out = subprocess.run(args + ([] if mode is None else ["batch", mode]), input=data, capture_output=True, check=True,
+                         env=env)
     return out.stdout.decode().split("\n")[: len(texts)]
 
 
@@ -159,6 +165,7 @@ def main():
     parser.add_argument("--oracle", required=True)
     parser.add_argument("--count", type=int, default=100_000)
     parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--split", type=int, metavar="BYTES", help="share series arrays from this size on")
     args = parser.parse_args()
     echo = "/tmp/ovra_load_echo"
     subprocess.run(["g++", "-O2", "-std=c++20", "-ffp-contract=off", "-I" + os.path.join(ROOT, "core/src"),
@@ -174,7 +181,8 @@ def main():
         datasets.append(ds)
         commands.append(command(rng, ds, kind))
         labels.append(kind)
-    ours = batch([echo], None, datasets)
+    ours = batch([echo] + ([] if args.split is None else ["split", str(args.split)]), None, datasets,
+                 env=None if args.split is None else dict(os.environ, RAYON_NUM_THREADS="2"))
     theirs = batch([args.oracle], "dataset", datasets)
     handle = Ovra("")
     ours_cmd = [handle.command(c) for c in commands]

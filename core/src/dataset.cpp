@@ -27,6 +27,14 @@ void widen_bounds(const Series<Record>& records, DatasetBounds& bounds) {
     bounds.count += records.size();
 }
 
+template <class Record>
+void widen_sorted_bounds(const Series<Record>& records, DatasetBounds& bounds) {
+    if (records.empty()) return;
+    bounds.from_ts = std::min(bounds.from_ts, records.front().ts);
+    bounds.to_ts = std::max(bounds.to_ts, records.back().ts);
+    bounds.count += records.size();
+}
+
 }  // namespace
 
 std::size_t Dataset::record_count() const noexcept {
@@ -58,6 +66,18 @@ std::optional<DatasetBounds> dataset_bounds(const Dataset& dataset) {
     widen_bounds(dataset.funding, bounds);
     widen_bounds(dataset.oi, bounds);
     widen_bounds(dataset.liquidations, bounds);
+    return bounds;
+}
+
+std::optional<DatasetBounds> sorted_dataset_bounds(const Dataset& dataset) {
+    if (dataset.record_count() == 0) return std::nullopt;
+    DatasetBounds bounds{std::numeric_limits<std::int64_t>::max(), std::numeric_limits<std::int64_t>::min(), 0};
+    widen_sorted_bounds(dataset.candles, bounds);
+    widen_sorted_bounds(dataset.trades, bounds);
+    widen_sorted_bounds(dataset.book, bounds);
+    widen_sorted_bounds(dataset.funding, bounds);
+    widen_sorted_bounds(dataset.oi, bounds);
+    widen_sorted_bounds(dataset.liquidations, bounds);
     return bounds;
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <initializer_list>
 #include <new>
 #include <type_traits>
@@ -16,13 +17,35 @@ namespace ovra {
 
 namespace series_blocks {
 
+// What backs a mapped block: huge pages where the system has them (fewer
+// faults), or plain pages. A thread that never freed memory finds few huge
+// pages at hand, and a huge page that has to be fetched costs more than
+// its 512 plain ones.
+enum class Pages : unsigned char { Huge, Plain };
+
 // Blocks of `bytes` as given by rounded(); nullptr when there is no memory.
 // resize keeps the bytes and may move them to another address.
-void* allocate(std::size_t bytes) noexcept;
-void* resize(void* block, std::size_t old_bytes, std::size_t new_bytes) noexcept;
+void* allocate(std::size_t bytes, Pages pages) noexcept;
+void* resize(void* block, std::size_t old_bytes, std::size_t new_bytes, Pages pages) noexcept;
 void release(void* block, std::size_t bytes) noexcept;
 // The bytes a block is given for a request of `bytes`.
 std::size_t rounded(std::size_t bytes) noexcept;
+// Gives back the memory of the whole pages within bytes [from, to) of a
+// mapped block of `block_bytes` (their contents are lost); nothing for a
+// smaller block.
+void give_back(void* block, std::size_t block_bytes, std::size_t from, std::size_t to) noexcept;
+// Whether a block of that many bytes (as rounded) is a mapping of its own.
+bool is_mapped(std::size_t bytes) noexcept;
+// Moves the first `tail_used` bytes of the mapped block `tail` (of
+// `tail_bytes`) into the mapped block `head` (of `head_bytes`, its first
+// `head_used` bytes kept) at `offset`, the first huge-page boundary at or
+// past head_used, and releases the rest of `tail`. `head` and `head_bytes`
+// follow the head block, which may have grown and moved also when the
+// pages could not be moved (false: `tail` as it was). The bytes between
+// head_used and offset are left as they were; `offset` is a multiple of
+// `record_bytes`.
+bool splice(void*& head, std::size_t& head_bytes, std::size_t head_used, void* tail, std::size_t tail_bytes,
+            std::size_t tail_used, std::size_t record_bytes, std::size_t& offset) noexcept;
 
 }  // namespace series_blocks
 
@@ -43,13 +66,15 @@ public:
     Series(Series&& other) noexcept
         : data_(std::exchange(other.data_, nullptr)),
           size_(std::exchange(other.size_, 0)),
-          capacity_(std::exchange(other.capacity_, 0)) {}
+          capacity_(std::exchange(other.capacity_, 0)),
+          pages_(other.pages_) {}
     Series& operator=(Series&& other) noexcept {
         if (this != &other) {
             release();
             data_ = std::exchange(other.data_, nullptr);
             size_ = std::exchange(other.size_, 0);
             capacity_ = std::exchange(other.capacity_, 0);
+            pages_ = other.pages_;
         }
         return *this;
     }
@@ -79,8 +104,9 @@ public:
         if (count <= capacity_) return true;
         if (count > max_size()) return false;
         const std::size_t bytes = series_blocks::rounded(count * sizeof(T));
-        void* block = data_ == nullptr ? series_blocks::allocate(bytes)
-                                       : series_blocks::resize(data_, series_blocks::rounded(capacity_ * sizeof(T)), bytes);
+        void* block = data_ == nullptr
+                          ? series_blocks::allocate(bytes, pages_)
+                          : series_blocks::resize(data_, series_blocks::rounded(capacity_ * sizeof(T)), bytes, pages_);
         if (block == nullptr) return false;
         data_ = static_cast<T*>(block);
         capacity_ = bytes / sizeof(T);
@@ -114,6 +140,59 @@ public:
         size_ = count;
     }
     void clear() noexcept { size_ = 0; }
+    // Large blocks from now on in plain pages (for a series written by a
+    // pool worker).
+    void use_plain_pages() noexcept { pages_ = series_blocks::Pages::Plain; }
+
+    // Appends the records of `tail` and empties it; false (nothing changed)
+    // when there is no memory for them.
+    // The tail's memory is given back as it is copied, so that the two
+    // copies of its records never coexist whole.
+    bool append_moved(Series& tail) noexcept {
+        if (tail.size_ == 0) return true;
+        if (!try_reserve(size_ + tail.size_)) return false;
+        const std::size_t tail_held = series_blocks::rounded(tail.capacity_ * sizeof(T));
+        const std::size_t bytes = tail.size_ * sizeof(T);
+        auto* to = reinterpret_cast<unsigned char*>(data_ + size_);
+        const auto* from = reinterpret_cast<const unsigned char*>(tail.data_);
+        for (std::size_t done = 0; done < bytes;) {
+            const std::size_t step = bytes - done < kCopyStepBytes ? bytes - done : kCopyStepBytes;
+            std::memcpy(to + done, from + done, step);
+            series_blocks::give_back(tail.data_, tail_held, done, done + step);
+            done += step;
+        }
+        size_ += tail.size_;
+        tail.release();
+        return true;
+    }
+    // Appends the records of `tail` (emptied) starting at record `base`, at
+    // or past the current end: records in between are unused padding, left
+    // uninitialised; false (nothing changed) when there is no memory.
+    // Large blocks move their pages (no record is copied): the tail lands
+    // at the next huge-page boundary of this block.
+    bool append_pages(Series& tail, std::size_t& base) noexcept {
+        base = size_;
+        if (tail.size_ == 0) return true;
+        const std::size_t held = series_blocks::rounded(capacity_ * sizeof(T));
+        const std::size_t tail_held = series_blocks::rounded(tail.capacity_ * sizeof(T));
+        if (data_ == nullptr || !series_blocks::is_mapped(held) || !series_blocks::is_mapped(tail_held)) {
+            return append_moved(tail);
+        }
+        void* block = data_;
+        std::size_t bytes = held;
+        std::size_t offset = 0;
+        const bool moved = series_blocks::splice(block, bytes, size_ * sizeof(T), tail.data_, tail_held,
+                                                 tail.size_ * sizeof(T), sizeof(T), offset);
+        data_ = static_cast<T*>(block);
+        capacity_ = bytes / sizeof(T);
+        if (!moved) return append_moved(tail);
+        base = offset / sizeof(T);
+        size_ = base + tail.size_;
+        tail.data_ = nullptr;  // its pages are ours now
+        tail.size_ = 0;
+        tail.capacity_ = 0;
+        return true;
+    }
 
     // Gives back the room past the last record.
     void shrink_to_fit() noexcept {
@@ -124,7 +203,7 @@ public:
         const std::size_t held = series_blocks::rounded(capacity_ * sizeof(T));
         const std::size_t needed = series_blocks::rounded(size_ * sizeof(T));
         if (needed >= held) return;
-        void* block = series_blocks::resize(data_, held, needed);
+        void* block = series_blocks::resize(data_, held, needed, pages_);
         if (block == nullptr) return;  // the tail then simply stays
         data_ = static_cast<T*>(block);
         capacity_ = needed / sizeof(T);
@@ -147,6 +226,7 @@ private:
     friend class Series;
 
     static constexpr std::size_t max_size() noexcept { return (std::size_t{1} << 56) / sizeof(T); }
+    static constexpr std::size_t kCopyStepBytes = std::size_t{2} << 20;
 
     // Doubling; past 1 MiB (where a block becomes a mapping of its own) a
     // series jumps to 32 MiB, and from then on growing remaps pages instead
@@ -175,6 +255,7 @@ private:
     T* data_ = nullptr;
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;  // records that fit the block
+    series_blocks::Pages pages_ = series_blocks::Pages::Huge;
 };
 
 }  // namespace ovra

@@ -7,7 +7,7 @@ namespace ovra {
 
 StoredDataset::StoredDataset(Dataset dataset) : records_(std::move(dataset)) {
     sort_dataset(records_);
-    bounds_ = dataset_bounds(records_);
+    bounds_ = sorted_dataset_bounds(records_);
 }
 
 }  // namespace ovra

@@ -23,6 +23,23 @@ class Cursor {
 public:
     explicit Cursor(std::string_view text) noexcept
         : scanner_(text), begin_(text.data()), p_(text.data()), end_(text.data() + text.size()) {}
+    // A cursor at byte `at` of `text` with `open` containers entered: where
+    // a reader of a later part of the text starts.
+    Cursor(std::string_view text, const char* at, int open) noexcept
+        : scanner_(text), begin_(text.data()), p_(at), end_(text.data() + text.size()), open_(open) {}
+    Cursor(const Cursor&) = delete;
+    Cursor& operator=(const Cursor&) = delete;
+
+    std::string_view text() const noexcept { return {begin_, static_cast<std::size_t>(end_ - begin_)}; }
+    // The byte looked at next (after peek(): the first byte past white space).
+    const char* here() const noexcept { return p_; }
+    const char* end() const noexcept { return end_; }
+    int open_containers() const noexcept { return open_; }
+    // Goes on where `other`, a reader of a later part of the same text, stopped.
+    void continue_from(const Cursor& other) noexcept {
+        p_ = other.p_;
+        open_ = other.open_;
+    }
 
     // The next byte after JSON white space (not consumed), or -1 at the end.
     int peek() noexcept {

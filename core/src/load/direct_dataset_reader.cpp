@@ -12,6 +12,7 @@
 
 #include "load/direct_cursor.h"
 #include "load/direct_records.h"
+#include "load/direct_series.h"
 
 namespace ovra::load {
 
@@ -23,20 +24,22 @@ constexpr std::array<std::string_view, 6> kSeriesNames{"candles", "trades", "boo
 // remapping its pages, never by copying records).
 class DatasetSeries {
 public:
+    explicit DatasetSeries(const SplitPolicy& policy) noexcept : policy_(policy) {}
+
     // Series i as the dataset's member of that name or its i-th element; a
     // series given again replaces the earlier one, as the later member wins.
     bool read_series_at(Cursor& c, std::size_t i) noexcept {
         NoContext none;
         switch (i) {
-            case 0: candles_.clear(); return read_series(c, candles_, none);
-            case 1: trades_.clear(); return read_series(c, trades_, none);
+            case 0: candles_.clear(); return read_series(c, candles_, none, policy_);
+            case 1: trades_.clear(); return read_series(c, trades_, none, policy_);
             case 2:
                 book_.clear();
                 levels_.clear();
-                return read_series(c, book_, levels_);
-            case 3: funding_.clear(); return read_series(c, funding_, none);
-            case 4: oi_.clear(); return read_series(c, oi_, none);
-            default: liquidations_.clear(); return read_series(c, liquidations_, none);
+                return read_series(c, book_, levels_, policy_);
+            case 3: funding_.clear(); return read_series(c, funding_, none, policy_);
+            case 4: oi_.clear(); return read_series(c, oi_, none, policy_);
+            default: liquidations_.clear(); return read_series(c, liquidations_, none, policy_);
         }
     }
 
@@ -79,6 +82,7 @@ private:
         return std::move(series);
     }
 
+    const SplitPolicy& policy_;
     Series<Candle> candles_;
     Series<Trade> trades_;
     Series<PendingBookEvent> book_;
@@ -153,16 +157,16 @@ bool read_command(Cursor& c, DatasetSeries& out) noexcept {
 
 }  // namespace
 
-std::optional<Dataset> read_load_command(std::string_view text) {
+std::optional<Dataset> read_load_command(std::string_view text, const SplitPolicy& policy) {
     Cursor cursor(text);
-    DatasetSeries series;
+    DatasetSeries series(policy);
     if (!read_command(cursor, series)) return std::nullopt;
     return series.finish();
 }
 
-std::optional<Dataset> read_dataset_text(std::string_view text) {
+std::optional<Dataset> read_dataset_text(std::string_view text, const SplitPolicy& policy) {
     Cursor cursor(text);
-    DatasetSeries series;
+    DatasetSeries series(policy);
     if (!read_dataset(cursor, series) || !cursor.at_end()) return std::nullopt;
     return series.finish();
 }

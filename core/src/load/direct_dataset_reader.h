@@ -9,15 +9,17 @@
 #include <string_view>
 
 #include "dataset.h"
+#include "load/direct_series.h"
 
 namespace ovra::load {
 
 // The dataset of a command text whose last "cmd" member is the string
-// "load" and whose last "dataset" member converts; not yet sorted.
-std::optional<Dataset> read_load_command(std::string_view text);
+// "load" and whose last "dataset" member converts; not yet sorted. Long
+// series arrays are shared with a pool worker as `policy` says.
+std::optional<Dataset> read_load_command(std::string_view text, const SplitPolicy& policy = {});
 
 // A text holding only a dataset value (white space around it allowed), read
 // as the tree road would read it; not yet sorted.
-std::optional<Dataset> read_dataset_text(std::string_view text);
+std::optional<Dataset> read_dataset_text(std::string_view text, const SplitPolicy& policy = {});
 
 }  // namespace ovra::load

@@ -231,21 +231,31 @@ bool read_object_record(Cursor& c, Record& r, typename DirectShape<Record>::Cont
     return seen == all;
 }
 
-// A JSON array of records of one series, appended to `out`.
+// One element of a series array: a record in array or object form.
 template <class Record>
-bool read_series(Cursor& c, Series<Record>& out, typename DirectShape<Record>::Context& context) noexcept {
-    if (!c.enter('[')) return false;
-    if (c.take_close(']')) return true;
-    for (bool more = true; more;) {
-        Record* r = out.append();
-        if (r == nullptr) return false;
-        const int lead = c.peek();
-        const bool read = lead == '[' ? read_array_record(c, *r, context)
-                          : lead == '{' ? read_object_record(c, *r, context)
-                                        : false;
-        if (!read || !c.next(']', more)) return false;
+[[gnu::always_inline]] inline bool read_record(Cursor& c, Record& r, typename DirectShape<Record>::Context& context) noexcept {
+    const int lead = c.peek();
+    return lead == '[' ? read_array_record(c, r, context) : lead == '{' ? read_object_record(c, r, context) : false;
+}
+
+// Appends the records that a second reader took from a later part of the
+// same array (`tail`, emptied); false when there is no memory for them.
+template <class Record>
+bool append_records(Series<Record>& out, NoContext&, Series<Record>& tail, NoContext&) noexcept {
+    return out.append_moved(tail);
+}
+
+// Book events also bring their levels: the tail's runs were counted from
+// its own level array, and move by where that array lands in ours.
+inline bool append_records(Series<PendingBookEvent>& out, LevelArray& levels, Series<PendingBookEvent>& tail,
+                           LevelArray& tail_levels) noexcept {
+    std::size_t base = 0;
+    if (!levels.append_pages(tail_levels, base)) return false;
+    for (PendingBookEvent& e : tail) {
+        e.bids_begin += base;
+        e.asks_begin += base;
     }
-    return true;
+    return out.append_moved(tail);
 }
 
 }  // namespace ovra::load
