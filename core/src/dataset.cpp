@@ -19,15 +19,6 @@ void sort_by_ts(Series<Record>& records) {
 }
 
 template <class Record>
-void widen_bounds(const Series<Record>& records, DatasetBounds& bounds) {
-    for (const Record& r : records) {
-        bounds.from_ts = std::min(bounds.from_ts, r.ts);
-        bounds.to_ts = std::max(bounds.to_ts, r.ts);
-    }
-    bounds.count += records.size();
-}
-
-template <class Record>
 void widen_sorted_bounds(const Series<Record>& records, DatasetBounds& bounds) {
     if (records.empty()) return;
     bounds.from_ts = std::min(bounds.from_ts, records.front().ts);
@@ -55,18 +46,6 @@ void sort_dataset(Dataset& dataset) {
     sort_by_ts(dataset.funding);
     sort_by_ts(dataset.oi);
     sort_by_ts(dataset.liquidations);
-}
-
-std::optional<DatasetBounds> dataset_bounds(const Dataset& dataset) {
-    if (dataset.record_count() == 0) return std::nullopt;
-    DatasetBounds bounds{std::numeric_limits<std::int64_t>::max(), std::numeric_limits<std::int64_t>::min(), 0};
-    widen_bounds(dataset.candles, bounds);
-    widen_bounds(dataset.trades, bounds);
-    widen_bounds(dataset.book, bounds);
-    widen_bounds(dataset.funding, bounds);
-    widen_bounds(dataset.oi, bounds);
-    widen_bounds(dataset.liquidations, bounds);
-    return bounds;
 }
 
 std::optional<DatasetBounds> sorted_dataset_bounds(const Dataset& dataset) {

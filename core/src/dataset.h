@@ -99,12 +99,10 @@ struct DatasetBounds {
 // Stable ascending sort of each series by ts; level lists are not touched.
 void sort_dataset(Dataset& dataset);
 
-// Smallest and largest ts and the record count over all six series; absent
-// for a dataset without records. Does not rely on the series being sorted.
-std::optional<DatasetBounds> dataset_bounds(const Dataset& dataset);
-// The same for a dataset that sort_dataset has ordered: each series' first
-// and last records hold its smallest and largest ts, so no record between
-// them is read.
+// Smallest and largest ts and the record count over all six series of a
+// dataset that sort_dataset has ordered; absent for a dataset without
+// records. Each series' first and last records hold its smallest and largest
+// ts, so no record between them is read.
 std::optional<DatasetBounds> sorted_dataset_bounds(const Dataset& dataset);
 
 }  // namespace ovra

@@ -16,7 +16,7 @@ public:
     explicit StoredDataset(Dataset dataset);
 
     const Dataset& records() const noexcept { return records_; }
-    // dataset_bounds of the records: absent when there are none.
+    // sorted_dataset_bounds of the records: absent when there are none.
     const std::optional<DatasetBounds>& bounds() const noexcept { return bounds_; }
 
 private:
