@@ -27,12 +27,31 @@ public:
     // itself plus size() - 1 workers.
     std::size_t size() const noexcept { return size_; }
 
+    // Whether a task offered now would be taken at once by another thread:
+    // an idle worker, one yet to be started, or a caller waiting in join
+    // that may take up other tasks.
+    // Only a hint (the thread may be gone by the time the task is offered),
+    // for work that is cheaper undivided when it must run on one thread.
+    bool has_idle_thread();
+
     // Runs a on the calling thread and offers b to the workers; returns when
     // both are done. While b is running elsewhere the caller works on other
     // queued tasks. An exception of either (a's first) is rethrown here, so a
     // std::bad_alloc in a worker reaches the waiting thread.
     template <class A, class B>
     void join(A&& a, B&& b);
+
+    // While one lives on a thread, the joins made there, and those made
+    // within the tasks they hand out, wait for their own tasks without
+    // taking up other queued ones. A thread holding a lock keeps one, so
+    // that it never runs work that waits for that lock.
+    class OwnTasksOnly {
+    public:
+        OwnTasksOnly() noexcept;
+        ~OwnTasksOnly();
+        OwnTasksOnly(const OwnTasksOnly&) = delete;
+        OwnTasksOnly& operator=(const OwnTasksOnly&) = delete;
+    };
 
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
@@ -43,7 +62,10 @@ private:
         void* context;
         enum class State { Queued, Running, Done } state = State::Queued;  // guarded by mutex_
         std::exception_ptr error;
+        bool own_tasks_only = false;  // run as under an OwnTasksOnly
     };
+
+    static bool own_tasks_only() noexcept;
 
     WorkerPool(pid_t owner, std::size_t size) noexcept : owner_(owner), size_(size) {}
     ~WorkerPool() = default;  // never run: the pool lives as long as the process
@@ -63,6 +85,7 @@ private:
     std::deque<Task*> queue_;
     std::size_t workers_ = 0;
     std::size_t idle_ = 0;
+    std::size_t waiting_ = 0;  // callers in finish() waiting that may take up other tasks
 };
 
 // The pool size: RAYON_NUM_THREADS when it holds a positive integer
@@ -72,7 +95,7 @@ std::size_t pool_size_from(std::optional<std::string_view> env_value, std::size_
 template <class A, class B>
 void WorkerPool::join(A&& a, B&& b) {
     Task task{[](void* f) { (*static_cast<std::remove_reference_t<B>*>(f))(); }, std::addressof(b),
-              Task::State::Queued, nullptr};
+              Task::State::Queued, nullptr, own_tasks_only()};
     offer(task);
     std::exception_ptr first;
     try {

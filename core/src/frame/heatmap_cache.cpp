@@ -13,6 +13,7 @@
 #include <limits>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -24,6 +25,7 @@
 #include "json/json_writer.h"
 #include "panels/book_heatmap.h"
 #include "panels/heatmap_ladder.h"
+#include "worker_pool.h"
 
 namespace ovra {
 
@@ -45,11 +47,13 @@ Result<Ok, std::string> append_stateless(const OvraPanel::BookHeatmap& panel, co
 
 void append_empty(std::string& out) { append_panel_json(out, PanelData{PanelData::BookHeatmap{}}); }
 
-// Heatmap cache locks this thread holds. Rows are summed on the worker pool
-// under a cache's lock, and a pool thread waiting there may be handed
-// another panel: that one only tries its cache's lock (never one this
-// thread holds already), and answers by the stateless road when it does not
-// get it, so that no thread waits for a lock while holding one.
+// Heatmap cache locks this thread holds. Books are replayed and rows summed
+// on the worker pool under a cache's lock. The holder, and every thread
+// working on the tasks it hands out, waits for those tasks alone (never
+// taking up another panel, which might wait for this lock, or for a thread
+// that does). A panel that finds itself under another cache's lock all the
+// same only tries its own cache's lock (never one this thread holds
+// already), and answers by the stateless road when it does not get it.
 constexpr int kMaxHeld = 8;
 thread_local const std::mutex* locks_held[kMaxHeld];
 thread_local int lock_count = 0;
@@ -63,7 +67,10 @@ public:
                    std::find(locks_held, locks_held + lock_count, &mutex) == locks_held + lock_count) {
             (void)lock_.try_lock();
         }
-        if (lock_.owns_lock()) locks_held[lock_count++] = &mutex;
+        if (lock_.owns_lock()) {
+            locks_held[lock_count++] = &mutex;
+            own_tasks_only_.emplace();
+        }
     }
     ~CacheLock() {
         if (lock_.owns_lock()) --lock_count;  // held locks are let go in reverse order
@@ -74,6 +81,7 @@ public:
 
 private:
     std::unique_lock<std::mutex> lock_;
+    std::optional<WorkerPool::OwnTasksOnly> own_tasks_only_;
 };
 
 // A row summed whole from the book, as the stateless road sums it.
