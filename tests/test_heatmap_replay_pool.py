@@ -17,15 +17,31 @@ sys.path.insert(0, sys.argv[1]); sys.path.insert(0, sys.argv[2])
 from hardening_data import ALL_PANELS_SPEC, command, make_dataset, spec_handle
 
 START = 1_700_000_000_000
-dataset = make_dataset(seed=21, records=8000)
+rng = random.Random(21)
+dataset = make_dataset(seed=21, records=800)  # 200 s of every series but the book
+
+
+def level(sign):
+    return [round(100.0 + sign * rng.randrange(1, 400) * 0.05, 2), rng.choice([0.0, 0.5, 1.25, 3.0, 7.5])]
+
+
+def book_event(k):
+    if k % 5000 == 0:
+        return {"ts": START + 10 * k, "kind": "snapshot", "bids": [level(-1) for _ in range(60)],
+                "asks": [level(1) for _ in range(60)]}
+    return {"ts": START + 10 * k, "kind": "diff", "bids": [level(-1) for _ in range(rng.randrange(0, 4))],
+            "asks": [level(1) for _ in range(rng.randrange(0, 4))]}
+
+
+dataset["book"] = [book_event(k) for k in range(20_000)]  # a change every 10 ms
 heatmap_only = {"dataset_ref": "", "symbol": "H", "panels": [
-    {"kind": "book_heatmap", "price_bin": 0.25, "bucket_ms": 2000, "depth_levels": 6}]}
-cursors = [START + 4_000 * k for k in range(0, 500, 7)]
+    {"kind": "book_heatmap", "price_bin": 0.25, "bucket_ms": 1000, "depth_levels": 6}]}
+cursors = [START + 1_000 * k for k in range(0, 200, 3)]
 shuffled = cursors[:]
 random.Random(3).shuffle(shuffled)
 digest = hashlib.sha256()
 for spec, points in [(heatmap_only, cursors), (heatmap_only, cursors[::-1]), (heatmap_only, shuffled),
-                     (dict(heatmap_only, from_ts=START + 300_000), cursors[::4]), (ALL_PANELS_SPEC, shuffled[::3])]:
+                     (dict(heatmap_only, from_ts=START + 60_000), cursors[::4]), (ALL_PANELS_SPEC, shuffled[::3])]:
     handle = spec_handle(spec)
     handle.command(command("load", dataset=dataset))
     for ts in points:

@@ -108,28 +108,36 @@ void BookTape::replay_legs(StampedSide& side, bool bids, std::span<const Leg> le
 // The books at the stops of a run, none of them kept. Each side is one
 // thread's alone and its copies are what the whole replay would make of it,
 // so the books are the same bits for any number of threads. A short replay
-// is not worth handing over: it is made whole on this thread.
+// is not worth handing over: it is made whole on this thread, as is each
+// stop while no pool thread is free (the others are asked again after it).
 void BookTape::replay_books(std::span<const std::uint32_t> stops,
                             std::vector<std::shared_ptr<const FrozenBook>>& books) {
     books.clear();
     books.reserve(stops.size());
     std::vector<Leg> legs;
     legs.reserve(stops.size());
-    plan_legs(stops, legs);
-    std::size_t events = 0;
-    for (const Leg& leg : legs) events += leg.stop - leg.from;
     WorkerPool& pool = WorkerPool::instance();
-    if (events < kSplitEvents || !pool.has_idle_thread()) {
-        for (const std::uint32_t stop : stops) {
-            advance_to(stop);
-            books.push_back(std::make_shared<const FrozenBook>(freeze(head_)));
+    for (std::size_t done = 0; done < stops.size(); ++done) {
+        const std::span<const std::uint32_t> rest = stops.subspan(done);
+        legs.clear();
+        plan_legs(rest, legs);
+        std::size_t events = 0;
+        for (const Leg& leg : legs) events += leg.stop - leg.from;
+        if (events >= kSplitEvents && pool.has_idle_thread()) {
+            replay_sides(rest, legs, books);
+            return;
         }
-        return;
+        advance_to(stops[done]);
+        books.push_back(std::make_shared<const FrozenBook>(freeze(head_)));
     }
+}
+
+void BookTape::replay_sides(std::span<const std::uint32_t> stops, std::span<const Leg> legs,
+                            std::vector<std::shared_ptr<const FrozenBook>>& books) {
     std::vector<FrozenSide> bids(stops.size(), FrozenSide(SideBest::Highest));
     std::vector<FrozenSide> asks(stops.size(), FrozenSide(SideBest::Lowest));
-    pool.join([&] { replay_legs(head_.bids, true, legs, bids); },
-              [&] { replay_legs(head_.asks, false, legs, asks); });
+    WorkerPool::instance().join([&] { replay_legs(head_.bids, true, legs, bids); },
+                                [&] { replay_legs(head_.asks, false, legs, asks); });
     head_index_ = stops.back();
     for (std::size_t j = 0; j < stops.size(); ++j) {
         books.push_back(std::make_shared<const FrozenBook>(FrozenBook{std::move(bids[j]), std::move(asks[j])}));
