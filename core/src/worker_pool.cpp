@@ -32,7 +32,7 @@ void register_fork_handler() noexcept {
     if (!registered.exchange(true)) pthread_atfork(nullptr, nullptr, &forget_pool_in_child);
 }
 
-thread_local int t_own_tasks_only = 0;
+thread_local int t_under_lock = 0;
 
 std::optional<std::string_view> env(const char* name) {
     const char* value = std::getenv(name);
@@ -73,20 +73,20 @@ WorkerPool& WorkerPool::instance() {
     return *pool;
 }
 
-WorkerPool::OwnTasksOnly::OwnTasksOnly() noexcept { ++t_own_tasks_only; }
+WorkerPool::UnderLock::UnderLock() noexcept { ++t_under_lock; }
 
-WorkerPool::OwnTasksOnly::~OwnTasksOnly() { --t_own_tasks_only; }
+WorkerPool::UnderLock::~UnderLock() { --t_under_lock; }
 
-bool WorkerPool::own_tasks_only() noexcept { return t_own_tasks_only > 0; }
+bool WorkerPool::under_lock() noexcept { return t_under_lock > 0; }
 
 void WorkerPool::execute(Task& task) noexcept {
-    t_own_tasks_only += task.own_tasks_only;
+    t_under_lock += task.under_lock;
     try {
         task.run(task.context);
     } catch (...) {
         task.error = std::current_exception();
     }
-    t_own_tasks_only -= task.own_tasks_only;
+    t_under_lock -= task.under_lock;
 }
 
 void WorkerPool::offer(Task& task) {
@@ -125,8 +125,7 @@ void WorkerPool::finish(Task& task, bool drop_if_queued) {
             execute(task);
             return;
         }
-        const bool may_help = t_own_tasks_only == 0;
-        if (may_help && !queue_.empty()) {
+        if (!queue_.empty()) {
             // Ours is running elsewhere; work on another queued task meanwhile.
             Task* other = queue_.back();
             queue_.pop_back();
@@ -138,9 +137,9 @@ void WorkerPool::finish(Task& task, bool drop_if_queued) {
             task_done_.notify_all();
             continue;
         }
-        waiting_ += may_help;
+        ++waiting_;
         task_done_.wait(lock);
-        waiting_ -= may_help;
+        --waiting_;
     }
 }
 

@@ -28,8 +28,7 @@ public:
     std::size_t size() const noexcept { return size_; }
 
     // Whether a task offered now would be taken at once by another thread:
-    // an idle worker, one yet to be started, or a caller waiting in join
-    // that may take up other tasks.
+    // an idle worker, one yet to be started, or a caller waiting in join.
     // Only a hint (the thread may be gone by the time the task is offered),
     // for work that is cheaper undivided when it must run on one thread.
     bool has_idle_thread();
@@ -41,17 +40,18 @@ public:
     template <class A, class B>
     void join(A&& a, B&& b);
 
-    // While one lives on a thread, the joins made there, and those made
-    // within the tasks they hand out, wait for their own tasks without
-    // taking up other queued ones. A thread holding a lock keeps one, so
-    // that it never runs work that waits for that lock.
-    class OwnTasksOnly {
+    // While one lives on a thread, that thread works for a lock holder, and
+    // so do the tasks handed out there and whatever runs on a thread while
+    // it works on one of them: under_lock() tells. A holder waits for such
+    // work, so a lock taken there must only be tried, never waited for.
+    class UnderLock {
     public:
-        OwnTasksOnly() noexcept;
-        ~OwnTasksOnly();
-        OwnTasksOnly(const OwnTasksOnly&) = delete;
-        OwnTasksOnly& operator=(const OwnTasksOnly&) = delete;
+        UnderLock() noexcept;
+        ~UnderLock();
+        UnderLock(const UnderLock&) = delete;
+        UnderLock& operator=(const UnderLock&) = delete;
     };
+    static bool under_lock() noexcept;
 
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
@@ -62,10 +62,8 @@ private:
         void* context;
         enum class State { Queued, Running, Done } state = State::Queued;  // guarded by mutex_
         std::exception_ptr error;
-        bool own_tasks_only = false;  // run as under an OwnTasksOnly
+        bool under_lock = false;  // handed out under a lock: runs as under an UnderLock
     };
-
-    static bool own_tasks_only() noexcept;
 
     WorkerPool(pid_t owner, std::size_t size) noexcept : owner_(owner), size_(size) {}
     ~WorkerPool() = default;  // never run: the pool lives as long as the process
@@ -85,7 +83,7 @@ private:
     std::deque<Task*> queue_;
     std::size_t workers_ = 0;
     std::size_t idle_ = 0;
-    std::size_t waiting_ = 0;  // callers in finish() waiting that may take up other tasks
+    std::size_t waiting_ = 0;  // callers in finish() waiting for a task run elsewhere
 };
 
 // The pool size: RAYON_NUM_THREADS when it holds a positive integer
@@ -95,7 +93,7 @@ std::size_t pool_size_from(std::optional<std::string_view> env_value, std::size_
 template <class A, class B>
 void WorkerPool::join(A&& a, B&& b) {
     Task task{[](void* f) { (*static_cast<std::remove_reference_t<B>*>(f))(); }, std::addressof(b),
-              Task::State::Queued, nullptr, own_tasks_only()};
+              Task::State::Queued, nullptr, under_lock()};
     offer(task);
     std::exception_ptr first;
     try {

@@ -48,12 +48,12 @@ Result<Ok, std::string> append_stateless(const OvraPanel::BookHeatmap& panel, co
 void append_empty(std::string& out) { append_panel_json(out, PanelData{PanelData::BookHeatmap{}}); }
 
 // Heatmap cache locks this thread holds. Books are replayed and rows summed
-// on the worker pool under a cache's lock. The holder, and every thread
-// working on the tasks it hands out, waits for those tasks alone (never
-// taking up another panel, which might wait for this lock, or for a thread
-// that does). A panel that finds itself under another cache's lock all the
-// same only tries its own cache's lock (never one this thread holds
-// already), and answers by the stateless road when it does not get it.
+// on the worker pool under a cache's lock, and a pool thread waiting there
+// may be handed another panel, as may any thread working on a task the
+// holder waits for: such a panel only tries its cache's lock (never one
+// this thread holds already), and answers by the stateless road when it
+// does not get it, so that no thread waits for a lock while its holder
+// waits for that thread.
 constexpr int kMaxHeld = 8;
 thread_local const std::mutex* locks_held[kMaxHeld];
 thread_local int lock_count = 0;
@@ -61,7 +61,7 @@ thread_local int lock_count = 0;
 class CacheLock {
 public:
     explicit CacheLock(std::mutex& mutex) : lock_(mutex, std::defer_lock) {
-        if (lock_count == 0) {
+        if (lock_count == 0 && !WorkerPool::under_lock()) {
             lock_.lock();
         } else if (lock_count < kMaxHeld &&
                    std::find(locks_held, locks_held + lock_count, &mutex) == locks_held + lock_count) {
@@ -69,7 +69,7 @@ public:
         }
         if (lock_.owns_lock()) {
             locks_held[lock_count++] = &mutex;
-            own_tasks_only_.emplace();
+            under_lock_.emplace();
         }
     }
     ~CacheLock() {
@@ -81,7 +81,7 @@ public:
 
 private:
     std::unique_lock<std::mutex> lock_;
-    std::optional<WorkerPool::OwnTasksOnly> own_tasks_only_;
+    std::optional<WorkerPool::UnderLock> under_lock_;
 };
 
 // A row summed whole from the book, as the stateless road sums it.
