@@ -32,6 +32,8 @@ void register_fork_handler() noexcept {
     if (!registered.exchange(true)) pthread_atfork(nullptr, nullptr, &forget_pool_in_child);
 }
 
+thread_local int t_under_lock = 0;
+
 std::optional<std::string_view> env(const char* name) {
     const char* value = std::getenv(name);
     if (value == nullptr) return std::nullopt;
@@ -71,23 +73,35 @@ WorkerPool& WorkerPool::instance() {
     return *pool;
 }
 
+WorkerPool::UnderLock::UnderLock() noexcept { ++t_under_lock; }
+
+WorkerPool::UnderLock::~UnderLock() { --t_under_lock; }
+
+bool WorkerPool::under_lock() noexcept { return t_under_lock > 0; }
+
 void WorkerPool::execute(Task& task) noexcept {
+    t_under_lock += task.under_lock;
     try {
         task.run(task.context);
     } catch (...) {
         task.error = std::current_exception();
     }
+    t_under_lock -= task.under_lock;
 }
 
 void WorkerPool::offer(Task& task) {
     bool spawn = false;
+    bool waiting = false;
     {
         std::lock_guard lock(mutex_);
         queue_.push_back(&task);
         spawn = queue_.size() > idle_ && workers_ + 1 < size_;
         if (spawn) ++workers_;
+        waiting = waiting_ > 0;
     }
     work_ready_.notify_one();
+    // A caller waiting for its own task takes this one when no worker does.
+    if (waiting) task_done_.notify_all();
     if (spawn && !start_worker()) {
         // Without the thread the task still runs: its caller takes it back.
         std::lock_guard lock(mutex_);
@@ -123,8 +137,15 @@ void WorkerPool::finish(Task& task, bool drop_if_queued) {
             task_done_.notify_all();
             continue;
         }
+        ++waiting_;
         task_done_.wait(lock);
+        --waiting_;
     }
+}
+
+bool WorkerPool::has_idle_thread() {
+    std::lock_guard lock(mutex_);
+    return idle_ > queue_.size() || waiting_ > queue_.size() || workers_ + 1 < size_;
 }
 
 void WorkerPool::worker_loop() {

@@ -27,12 +27,31 @@ public:
     // itself plus size() - 1 workers.
     std::size_t size() const noexcept { return size_; }
 
+    // Whether a task offered now would be taken at once by another thread:
+    // an idle worker, one yet to be started, or a caller waiting in join.
+    // Only a hint (the thread may be gone by the time the task is offered),
+    // for work that is cheaper undivided when it must run on one thread.
+    bool has_idle_thread();
+
     // Runs a on the calling thread and offers b to the workers; returns when
     // both are done. While b is running elsewhere the caller works on other
     // queued tasks. An exception of either (a's first) is rethrown here, so a
     // std::bad_alloc in a worker reaches the waiting thread.
     template <class A, class B>
     void join(A&& a, B&& b);
+
+    // While one lives on a thread, that thread works for a lock holder, and
+    // so do the tasks handed out there and whatever runs on a thread while
+    // it works on one of them: under_lock() tells. A holder waits for such
+    // work, so a lock taken there must only be tried, never waited for.
+    class UnderLock {
+    public:
+        UnderLock() noexcept;
+        ~UnderLock();
+        UnderLock(const UnderLock&) = delete;
+        UnderLock& operator=(const UnderLock&) = delete;
+    };
+    static bool under_lock() noexcept;
 
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
@@ -43,6 +62,7 @@ private:
         void* context;
         enum class State { Queued, Running, Done } state = State::Queued;  // guarded by mutex_
         std::exception_ptr error;
+        bool under_lock = false;  // handed out under a lock: runs as under an UnderLock
     };
 
     WorkerPool(pid_t owner, std::size_t size) noexcept : owner_(owner), size_(size) {}
@@ -63,6 +83,7 @@ private:
     std::deque<Task*> queue_;
     std::size_t workers_ = 0;
     std::size_t idle_ = 0;
+    std::size_t waiting_ = 0;  // callers in finish() waiting for a task run elsewhere
 };
 
 // The pool size: RAYON_NUM_THREADS when it holds a positive integer
@@ -72,7 +93,7 @@ std::size_t pool_size_from(std::optional<std::string_view> env_value, std::size_
 template <class A, class B>
 void WorkerPool::join(A&& a, B&& b) {
     Task task{[](void* f) { (*static_cast<std::remove_reference_t<B>*>(f))(); }, std::addressof(b),
-              Task::State::Queued, nullptr};
+              Task::State::Queued, nullptr, under_lock()};
     offer(task);
     std::exception_ptr first;
     try {

@@ -13,6 +13,7 @@
 #include <limits>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -24,6 +25,7 @@
 #include "json/json_writer.h"
 #include "panels/book_heatmap.h"
 #include "panels/heatmap_ladder.h"
+#include "worker_pool.h"
 
 namespace ovra {
 
@@ -45,11 +47,13 @@ Result<Ok, std::string> append_stateless(const OvraPanel::BookHeatmap& panel, co
 
 void append_empty(std::string& out) { append_panel_json(out, PanelData{PanelData::BookHeatmap{}}); }
 
-// Heatmap cache locks this thread holds. Rows are summed on the worker pool
-// under a cache's lock, and a pool thread waiting there may be handed
-// another panel: that one only tries its cache's lock (never one this
-// thread holds already), and answers by the stateless road when it does not
-// get it, so that no thread waits for a lock while holding one.
+// Heatmap cache locks this thread holds. Books are replayed and rows summed
+// on the worker pool under a cache's lock, and a pool thread waiting there
+// may be handed another panel, as may any thread working on a task the
+// holder waits for: such a panel only tries its cache's lock (never one
+// this thread holds already), and answers by the stateless road when it
+// does not get it, so that no thread waits for a lock while its holder
+// waits for that thread.
 constexpr int kMaxHeld = 8;
 thread_local const std::mutex* locks_held[kMaxHeld];
 thread_local int lock_count = 0;
@@ -57,13 +61,16 @@ thread_local int lock_count = 0;
 class CacheLock {
 public:
     explicit CacheLock(std::mutex& mutex) : lock_(mutex, std::defer_lock) {
-        if (lock_count == 0) {
+        if (lock_count == 0 && !WorkerPool::under_lock()) {
             lock_.lock();
         } else if (lock_count < kMaxHeld &&
                    std::find(locks_held, locks_held + lock_count, &mutex) == locks_held + lock_count) {
             (void)lock_.try_lock();
         }
-        if (lock_.owns_lock()) locks_held[lock_count++] = &mutex;
+        if (lock_.owns_lock()) {
+            locks_held[lock_count++] = &mutex;
+            under_lock_.emplace();
+        }
     }
     ~CacheLock() {
         if (lock_.owns_lock()) --lock_count;  // held locks are let go in reverse order
@@ -74,6 +81,7 @@ public:
 
 private:
     std::unique_lock<std::mutex> lock_;
+    std::optional<WorkerPool::UnderLock> under_lock_;
 };
 
 // A row summed whole from the book, as the stateless road sums it.

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <iterator>
 
+#include "worker_pool.h"
+
 namespace ovra {
 
 void BookTape::clear() noexcept {
@@ -33,23 +35,112 @@ void BookTape::advance_to(std::uint32_t index) {
 
 std::shared_ptr<const FrozenBook> BookTape::book_at(std::uint32_t index) {
     if (const auto it = states_.find(index); it != states_.end()) return it->second;
-    advance_to(index);
-    auto book = std::make_shared<const FrozenBook>(freeze(head_));
-    keep(index, book);
-    return book;
+    std::vector<std::shared_ptr<const FrozenBook>> books;
+    replay_books(std::span(&index, 1), books);
+    keep(index, books.front());
+    return books.front();
 }
 
 void BookTape::prepare(std::span<const std::uint32_t> stops) {
     // The kept states are walked beside the ascending stops: a scrubbed
-    // window finds most of its stops kept.
+    // window finds most of its stops kept. The rest are made in runs; a run
+    // is bounded so that its copies, held until the run ends, stay a small
+    // part of the budget.
+    const std::size_t book_bytes = sizeof(FrozenBook) + (head_.bids.size() + head_.asks.size() + 64) * 20;
+    const std::size_t most = std::clamp<std::size_t>(budget_ / 8 / book_bytes, 1, kMostPerRun);
+    std::vector<std::uint32_t> run;
+    std::vector<std::shared_ptr<const FrozenBook>> books;
+    const auto keep_run = [&] {
+        replay_books(run, books);
+        for (std::size_t j = 0; j < run.size(); ++j) keep(run[j], std::move(books[j]));
+        run.clear();
+    };
     auto kept = states_.begin();
     for (const std::uint32_t stop : stops) {
         while (kept != states_.end() && kept->first < stop) ++kept;
         if (kept != states_.end() && kept->first == stop) continue;
-        if (!spaced(stop)) continue;
-        advance_to(stop);
-        keep(stop, std::make_shared<const FrozenBook>(freeze(head_)));
+        if (!spaced(stop) || (min_gap_ != 0 && !run.empty() && stop - run.back() < min_gap_)) continue;
+        run.push_back(stop);
+        if (run.size() < most) continue;
+        keep_run();
         kept = states_.lower_bound(stop);  // keeping may thin the states
+    }
+    if (!run.empty()) keep_run();
+}
+
+void BookTape::plan_legs(std::span<const std::uint32_t> stops, std::vector<Leg>& legs) const {
+    std::uint32_t head = head_index_;
+    for (const std::uint32_t stop : stops) {
+        const auto it = states_.upper_bound(stop);
+        const bool kept_before = it != states_.begin();
+        const std::uint32_t nearest = kept_before ? std::prev(it)->first : 0;
+        if (head > stop || head < nearest) {
+            legs.push_back(Leg{nearest, stop, true, kept_before ? std::prev(it)->second.get() : nullptr});
+        } else {
+            legs.push_back(Leg{head, stop, false, nullptr});
+        }
+        head = stop;
+    }
+}
+
+void BookTape::replay_legs(StampedSide& side, bool bids, std::span<const Leg> legs,
+                           std::vector<FrozenSide>& out) const {
+    for (std::size_t j = 0; j < legs.size(); ++j) {
+        const Leg& leg = legs[j];
+        if (leg.restart && leg.origin) {
+            side.thaw(bids ? leg.origin->bids : leg.origin->asks);
+        } else if (leg.restart) {
+            side = StampedSide(bids ? SideBest::Highest : SideBest::Lowest, ticks_per_unit_);
+        }
+        for (std::uint32_t i = leg.from; i < leg.stop; ++i) {
+            const BookEvent& event = events_[i];
+            const std::span<const BookLevel> levels = bids ? event.bids : event.asks;
+            if (event.kind == BookEventKind::Snapshot) {
+                side.load(levels, i);
+            } else {
+                for (const BookLevel& level : levels) side.apply(level.price, level.qty, i);
+            }
+        }
+        out[j] = side.freeze();
+    }
+}
+
+// The books at the stops of a run, none of them kept. Each side is one
+// thread's alone and its copies are what the whole replay would make of it,
+// so the books are the same bits for any number of threads. A short replay
+// is not worth handing over: it is made whole on this thread, as is each
+// stop while no pool thread is free (the others are asked again after it).
+void BookTape::replay_books(std::span<const std::uint32_t> stops,
+                            std::vector<std::shared_ptr<const FrozenBook>>& books) {
+    books.clear();
+    books.reserve(stops.size());
+    std::vector<Leg> legs;
+    legs.reserve(stops.size());
+    WorkerPool& pool = WorkerPool::instance();
+    for (std::size_t done = 0; done < stops.size(); ++done) {
+        const std::span<const std::uint32_t> rest = stops.subspan(done);
+        legs.clear();
+        plan_legs(rest, legs);
+        std::size_t events = 0;
+        for (const Leg& leg : legs) events += leg.stop - leg.from;
+        if (events >= kSplitEvents && pool.has_idle_thread()) {
+            replay_sides(rest, legs, books);
+            return;
+        }
+        advance_to(stops[done]);
+        books.push_back(std::make_shared<const FrozenBook>(freeze(head_)));
+    }
+}
+
+void BookTape::replay_sides(std::span<const std::uint32_t> stops, std::span<const Leg> legs,
+                            std::vector<std::shared_ptr<const FrozenBook>>& books) {
+    std::vector<FrozenSide> bids(stops.size(), FrozenSide(SideBest::Highest));
+    std::vector<FrozenSide> asks(stops.size(), FrozenSide(SideBest::Lowest));
+    WorkerPool::instance().join([&] { replay_legs(head_.bids, true, legs, bids); },
+                                [&] { replay_legs(head_.asks, false, legs, asks); });
+    head_index_ = stops.back();
+    for (std::size_t j = 0; j < stops.size(); ++j) {
+        books.push_back(std::make_shared<const FrozenBook>(FrozenBook{std::move(bids[j]), std::move(asks[j])}));
     }
 }
 

@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <span>
+#include <vector>
 
 #include "dataset.h"
 #include "frame/heatmap/stamped_side.h"
@@ -27,6 +28,10 @@ public:
     std::shared_ptr<const FrozenBook> book_at(std::uint32_t index);
     // Replays once forward through the ascending `stops`, keeping the book
     // at each as the budget allows.
+    //
+    // The two sides of a book never meet: a long replay, when a thread of
+    // the worker pool is free, walks them side by side, a run of stops at a
+    // time; a short one, or one with no thread free, walks the book whole.
     void prepare(std::span<const std::uint32_t> stops);
 
     // Bytes of the kept states and the head together; lowering the budget
@@ -37,7 +42,30 @@ public:
     void clear() noexcept;
 
 private:
+    // One stop of a run: the book at `stop`, replayed from `from` onward; a
+    // leg that restarts first becomes `origin` (the empty book when null).
+    struct Leg {
+        std::uint32_t from;
+        std::uint32_t stop;
+        bool restart;
+        const FrozenBook* origin;
+    };
+    // Stops made in one run at most.
+    static constexpr std::size_t kMostPerRun = 64;
+    // Events a replay spans at least for its sides to be handed to two threads.
+    static constexpr std::size_t kSplitEvents = 2048;
+
     void advance_to(std::uint32_t index);
+    // The legs that bring the head through `stops` (none of them kept), as
+    // advance_to would take them one after another.
+    void plan_legs(std::span<const std::uint32_t> stops, std::vector<Leg>& legs) const;
+    // Walks one side of the head through the legs, its copy at each stop in `out`.
+    void replay_legs(StampedSide& side, bool bids, std::span<const Leg> legs, std::vector<FrozenSide>& out) const;
+    // The books at the ascending `stops`, none of them kept, into `books`.
+    void replay_books(std::span<const std::uint32_t> stops, std::vector<std::shared_ptr<const FrozenBook>>& books);
+    // The same, a side per thread: both sides walked through `legs` at once.
+    void replay_sides(std::span<const std::uint32_t> stops, std::span<const Leg> legs,
+                      std::vector<std::shared_ptr<const FrozenBook>>& books);
     void keep(std::uint32_t index, std::shared_ptr<const FrozenBook> book);
     bool spaced(std::uint32_t index) const noexcept;
     void thin();
