@@ -231,8 +231,9 @@ void BandCells::rebuild(Row& row, std::uint32_t from, const FrozenBook& book, co
     const bool joined = width > 0 && a <= row.base + width && row.base <= b;
     const std::int64_t low = joined ? std::min(a, row.base) : a;
     const std::int64_t high = joined ? std::max(b, row.base + width) : b;
-    // Made in scratch whose arrays are the row replaced last on this
-    // thread: a steady scrub allocates nothing here.
+    // Made in this thread's scratch, then copied into the row's arrays: a
+    // row that holds enough room already (a steady scrub) allocates
+    // nothing, and a new row allocates each array once, at its size.
     thread_local Row fresh;
     fresh.base = low;
     fresh.text.clear();
@@ -270,7 +271,11 @@ void BandCells::rebuild(Row& row, std::uint32_t from, const FrozenBook& book, co
         n = m;
     }
     fresh.start.push_back(static_cast<std::uint32_t>(fresh.text.size() + 1));
-    std::swap(row, fresh);
+    row.base = fresh.base;
+    row.text.assign(fresh.text);
+    row.start.assign(fresh.start.begin(), fresh.start.end());
+    row.valid_from.assign(fresh.valid_from.begin(), fresh.valid_from.end());
+    row.valid_to.assign(fresh.valid_to.begin(), fresh.valid_to.end());
 }
 
 void BandCells::fit(std::size_t bytes) {
