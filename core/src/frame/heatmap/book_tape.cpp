@@ -134,8 +134,13 @@ void BookTape::replay_books(std::span<const std::uint32_t> stops,
 
 void BookTape::replay_sides(std::span<const std::uint32_t> stops, std::span<const Leg> legs,
                             std::vector<std::shared_ptr<const FrozenBook>>& books) {
-    std::vector<FrozenSide> bids(stops.size(), FrozenSide(SideBest::Highest));
-    std::vector<FrozenSide> asks(stops.size(), FrozenSide(SideBest::Lowest));
+    std::vector<FrozenSide> bids, asks;
+    bids.reserve(stops.size());
+    asks.reserve(stops.size());
+    for (std::size_t j = 0; j < stops.size(); ++j) {
+        bids.emplace_back(SideBest::Highest);
+        asks.emplace_back(SideBest::Lowest);
+    }
     WorkerPool::instance().join([&] { replay_legs(head_.bids, true, legs, bids); },
                                 [&] { replay_legs(head_.asks, false, legs, asks); });
     head_index_ = stops.back();

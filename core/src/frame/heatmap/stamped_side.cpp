@@ -14,35 +14,47 @@ namespace ovra {
 
 std::uint32_t FrozenSide::oldest_stamp() const noexcept {
     std::uint32_t oldest = std::numeric_limits<std::uint32_t>::max();
-    for (const std::uint32_t s : stamp_) oldest = std::min(oldest, s);
+    for (const std::uint32_t s : stamps()) oldest = std::min(oldest, s);
     return oldest;
 }
 
 bool FrozenSide::holds_from(std::uint32_t from) const noexcept {
-    return std::any_of(stamp_.rbegin(), stamp_.rend(), [from](std::uint32_t s) { return s >= from; });
+    const std::span<const std::uint32_t> stamp = stamps();
+    return std::any_of(stamp.rbegin(), stamp.rend(), [from](std::uint32_t s) { return s >= from; });
 }
 
 std::int64_t FrozenSide::best_key_from(std::uint32_t from) const noexcept {
-    std::size_t i = stored_.size();
-    while (i > 0 && stamp_[i - 1] < from) --i;
-    return stored_[i - 1] ^ flip_;
+    const std::uint32_t* stamp = stamp_data();
+    std::size_t i = size_;
+    while (i > 0 && stamp[i - 1] < from) --i;
+    return stored_data()[i - 1] ^ flip_;
 }
 
 SideView FrozenSide::view_from(std::uint32_t from, std::vector<std::int64_t>& stored,
                                std::vector<double>& qty) const {
     stored.clear();
     qty.clear();
-    for (std::size_t i = 0; i < stored_.size(); ++i) {
-        if (stamp_[i] < from) continue;
-        stored.push_back(stored_[i]);
-        qty.push_back(qty_[i]);
+    const std::int64_t* own_stored = stored_data();
+    const double* own_qty = qty_data();
+    const std::uint32_t* stamp = stamp_data();
+    for (std::size_t i = 0; i < size_; ++i) {
+        if (stamp[i] < from) continue;
+        stored.push_back(own_stored[i]);
+        qty.push_back(own_qty[i]);
     }
     return {stored, qty, flip_};
 }
 
 std::size_t FrozenSide::memory_bytes() const noexcept {
-    return sizeof(FrozenSide) + stored_.capacity() * sizeof(std::int64_t) + qty_.capacity() * sizeof(double) +
-           stamp_.capacity() * sizeof(std::uint32_t);
+    return sizeof(FrozenSide) + size_ * (sizeof(std::int64_t) + sizeof(double) + sizeof(std::uint32_t));
+}
+
+void FrozenSide::allocate(std::size_t n) {
+    block_.reset();
+    size_ = 0;
+    if (n == 0) return;
+    block_.reset(new std::byte[n * (sizeof(std::int64_t) + sizeof(double) + sizeof(std::uint32_t))]);
+    size_ = n;
 }
 
 bool StampedSide::tick_of(double price, std::int64_t& tick) const noexcept {
@@ -147,13 +159,9 @@ void StampedSide::load(std::span<const BookLevel> levels, std::uint32_t writer) 
 
 // The paged entries in ascending stored order: ascending ticks for bids,
 // descending for asks (whose stored keys are inverted).
-void StampedSide::append_paged(std::vector<std::int64_t>& stored, std::vector<double>& qty,
-                               std::vector<std::uint32_t>& stamp) const {
+void StampedSide::write_paged(std::int64_t* stored, double* qty, std::uint32_t* stamp) const {
     constexpr std::size_t kWords = kPageTicks / 64;
-    std::size_t at = stored.size();
-    stored.resize(at + size_);
-    qty.resize(at + size_);
-    stamp.resize(at + size_);
+    std::size_t at = 0;
     const std::size_t n = pages_.size();
     for (std::size_t p = 0; p < n; ++p) {
         const Page* page = pages_[flip_ ? n - 1 - p : p].get();
@@ -176,39 +184,44 @@ void StampedSide::append_paged(std::vector<std::int64_t>& stored, std::vector<do
 
 FrozenSide StampedSide::freeze() const {
     FrozenSide frozen(flip_ == 0 ? SideBest::Highest : SideBest::Lowest);
-    append_paged(frozen.stored_, frozen.qty_, frozen.stamp_);
-    // Paged prices are ticks: finite, and above zero when the tick is.
-    frozen.plain_ = frozen.stored_.empty() || (total_order_value(frozen.stored_.front() ^ flip_) > 0.0 &&
-                                               total_order_value(frozen.stored_.back() ^ flip_) > 0.0);
-    if (fallback_.size() == 0) return frozen;
-    FrozenSide odd(flip_ == 0 ? SideBest::Highest : SideBest::Lowest);
-    fallback_.append_to(odd.stored_, odd.qty_, odd.stamp_);
-    // Merged by stored key; a price is in one part only.
-    FrozenSide merged(flip_ == 0 ? SideBest::Highest : SideBest::Lowest);
-    const std::size_t total = frozen.size() + odd.size();
-    merged.stored_.reserve(total);
-    merged.qty_.reserve(total);
-    merged.stamp_.reserve(total);
-    std::size_t a = 0, b = 0;
-    while (a < frozen.size() || b < odd.size()) {
-        const bool from_paged = b == odd.size() || (a < frozen.size() && frozen.stored_[a] < odd.stored_[b]);
-        const FrozenSide& src = from_paged ? frozen : odd;
-        const std::size_t i = from_paged ? a++ : b++;
-        merged.stored_.push_back(src.stored_[i]);
-        merged.qty_.push_back(src.qty_[i]);
-        merged.stamp_.push_back(src.stamp_[i]);
+    if (fallback_.size() == 0) {
+        frozen.allocate(size_);
+        write_paged(frozen.stored_data(), frozen.qty_data(), frozen.stamp_data());
+        // Paged prices are ticks: finite, and above zero when the tick is.
+        const std::span<const std::int64_t> stored = frozen.stored();
+        frozen.plain_ = stored.empty() || (total_order_value(stored.front() ^ flip_) > 0.0 &&
+                                           total_order_value(stored.back() ^ flip_) > 0.0);
+        return frozen;
     }
-    merged.plain_ = std::all_of(merged.stored_.begin(), merged.stored_.end(), [&](std::int64_t s) {
+    std::vector<std::int64_t> paged_stored(size_), odd_stored;
+    std::vector<double> paged_qty(size_), odd_qty;
+    std::vector<std::uint32_t> paged_stamp(size_), odd_stamp;
+    write_paged(paged_stored.data(), paged_qty.data(), paged_stamp.data());
+    fallback_.append_to(odd_stored, odd_qty, odd_stamp);
+    // Merged by stored key; a price is in one part only.
+    frozen.allocate(size_ + odd_stored.size());
+    std::int64_t* stored = frozen.stored_data();
+    double* qty = frozen.qty_data();
+    std::uint32_t* stamp = frozen.stamp_data();
+    std::size_t a = 0, b = 0;
+    for (std::size_t at = 0; at < frozen.size(); ++at) {
+        const bool from_paged = b == odd_stored.size() || (a < size_ && paged_stored[a] < odd_stored[b]);
+        const std::size_t i = from_paged ? a++ : b++;
+        stored[at] = from_paged ? paged_stored[i] : odd_stored[i];
+        qty[at] = from_paged ? paged_qty[i] : odd_qty[i];
+        stamp[at] = from_paged ? paged_stamp[i] : odd_stamp[i];
+    }
+    frozen.plain_ = std::all_of(stored, stored + frozen.size(), [&](std::int64_t s) {
         const double price = total_order_value(s ^ flip_);
         return price > 0.0 && price < std::numeric_limits<double>::infinity();
     });
-    return merged;
+    return frozen;
 }
 
 void StampedSide::thaw(const FrozenSide& frozen) {
     clear();
     for (std::size_t i = 0; i < frozen.size(); ++i) {
-        apply(total_order_value(frozen.stored_[i] ^ flip_), frozen.qty_[i], frozen.stamp_[i]);
+        apply(total_order_value(frozen.stored_data()[i] ^ flip_), frozen.qty_data()[i], frozen.stamp_data()[i]);
     }
 }
 

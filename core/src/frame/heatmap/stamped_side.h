@@ -33,7 +33,7 @@ public:
     explicit FrozenSide(SideBest best = SideBest::Highest) noexcept
         : flip_(best == SideBest::Highest ? 0 : -1) {}
 
-    std::size_t size() const noexcept { return stored_.size(); }
+    std::size_t size() const noexcept { return size_; }
     std::int64_t flip() const noexcept { return flip_; }
     // The smallest stamp held (UINT32_MAX when empty): a window starting at
     // or before it sees the whole side.
@@ -46,15 +46,15 @@ public:
 
     // The whole side, or its entries stamped >= from copied into the
     // scratch arrays and viewed there.
-    SideView view() const noexcept { return {stored_, qty_, flip_}; }
+    SideView view() const noexcept { return {stored(), qty(), flip_}; }
     SideView view_from(std::uint32_t from, std::vector<std::int64_t>& stored, std::vector<double>& qty) const;
 
     // Whether every price held is finite and above zero: band sums over
     // such a side are sums over price ranges, band by band.
     bool plain() const noexcept { return plain_; }
-    std::span<const std::int64_t> stored() const noexcept { return stored_; }
-    std::span<const double> qty() const noexcept { return qty_; }
-    std::span<const std::uint32_t> stamps() const noexcept { return stamp_; }
+    std::span<const std::int64_t> stored() const noexcept { return {stored_data(), size_}; }
+    std::span<const double> qty() const noexcept { return {qty_data(), size_}; }
+    std::span<const std::uint32_t> stamps() const noexcept { return {stamp_data(), size_}; }
 
     std::size_t memory_bytes() const noexcept;
 
@@ -62,10 +62,19 @@ private:
     friend class StampedSide;
     bool plain_ = true;
 
+    // Makes room for n entries (the old ones are gone).
+    void allocate(std::size_t n);
+    std::int64_t* stored_data() const noexcept { return reinterpret_cast<std::int64_t*>(block_.get()); }
+    double* qty_data() const noexcept { return reinterpret_cast<double*>(block_.get() + size_ * sizeof(std::int64_t)); }
+    std::uint32_t* stamp_data() const noexcept {
+        return reinterpret_cast<std::uint32_t*>(block_.get() + size_ * (sizeof(std::int64_t) + sizeof(double)));
+    }
+
     std::int64_t flip_;
-    std::vector<std::int64_t> stored_;
-    std::vector<double> qty_;
-    std::vector<std::uint32_t> stamp_;
+    // One allocation a side: the size_ stored keys, then their quantities,
+    // then their stamps (a kept book is two allocations, not six).
+    std::unique_ptr<std::byte[]> block_;
+    std::size_t size_ = 0;
 };
 
 // A live side. Prices on the tick grid (price == tick / ticks_per_unit
@@ -128,8 +137,8 @@ private:
     Page* page_for(std::int64_t number, bool make);
     bool within_reach(std::int64_t number) const noexcept;
     void apply_stored(std::int64_t stored, double price, double qty, std::uint32_t writer);
-    void append_paged(std::vector<std::int64_t>& stored, std::vector<double>& qty,
-                      std::vector<std::uint32_t>& stamp) const;
+    // Writes the size_ paged entries into the three arrays.
+    void write_paged(std::int64_t* stored, double* qty, std::uint32_t* stamp) const;
 
     std::int64_t flip_;
     double ticks_per_unit_;
