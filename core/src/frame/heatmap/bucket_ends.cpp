@@ -15,6 +15,24 @@ std::int64_t bucket_of(std::int64_t ts, std::int64_t step) noexcept {
 
 }  // namespace
 
+// The first event at or after `at` with ts >= end: found by doubling steps
+// from `at`, then halving, so that buckets of many events cost a few reads
+// each and buckets of one or none about one.
+std::size_t BucketEnds::first_at_or_after(std::size_t at, Int128 end) const noexcept {
+    const std::size_t n = events_.size();
+    if (at == n || !(events_[at].ts < end)) return at;
+    std::size_t below = at;  // events_[below].ts < end
+    std::size_t step = 1;
+    while (below + step < n && events_[below + step].ts < end) {
+        below += step;
+        step *= 2;
+    }
+    const auto first = events_.begin() + static_cast<std::ptrdiff_t>(below + 1);
+    const auto last = events_.begin() + static_cast<std::ptrdiff_t>(std::min(n, below + step));
+    return static_cast<std::size_t>(
+        std::partition_point(first, last, [end](const BookEvent& e) { return e.ts < end; }) - events_.begin());
+}
+
 const BucketEnds::Series* BucketEnds::series_for(std::int64_t step, std::size_t budget) {
     for (auto it = series_.begin(); it != series_.end(); ++it) {
         if (it->step != step) continue;
@@ -35,7 +53,7 @@ const BucketEnds::Series* BucketEnds::series_for(std::int64_t step, std::size_t 
     std::size_t at = 0;
     for (std::size_t b = 0; b < fresh.ends.size(); ++b) {
         const Int128 end = (static_cast<Int128>(first) + static_cast<Int128>(b) + 1) * step;
-        while (at < events_.size() && events_[at].ts < end) ++at;
+        at = first_at_or_after(at, end);
         fresh.ends[b] = static_cast<std::uint32_t>(at);
     }
     if (series_.size() >= kSeries) series_.pop_back();

@@ -41,6 +41,7 @@ private:
     static constexpr Int128 kMaxBuckets = Int128{1} << 21;
 
     const Series* series_for(std::int64_t step, std::size_t budget);
+    std::size_t first_at_or_after(std::size_t at, Int128 end) const noexcept;
     void search_ends(const TimeGrid& grid, std::size_t first, std::size_t last, std::vector<std::uint32_t>& out) const;
 
     std::span<const BookEvent> events_;
