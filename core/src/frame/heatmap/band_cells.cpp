@@ -54,16 +54,20 @@ void sum_side(const FrozenSide& side, std::uint32_t from, std::span<const double
         const double band_lo = lo[j];
         const double band_hi = hi[j];
         if (!(band_lo < band_hi)) continue;
+        // Prices above zero compare as their keys do (the bounds are not
+        // NaN, and no price is a zero of either sign).
+        const std::int64_t lo_key = total_order_key(band_lo);
+        const std::int64_t hi_key = total_order_key(band_hi);
         if (!sought || band_lo < cursor_lo) {
             sought = true;
             cursor = view.lower_bound_near(total_order_key(band_lo == 0.0 ? -0.0 : band_lo), hint);
             hint = cursor;
         } else {
-            while (cursor != n && total_order_value(view.key_at(cursor)) < band_lo) ++cursor;
+            while (cursor != n && view.key_at(cursor) < lo_key) ++cursor;
         }
         cursor_lo = band_lo;
         double sum = cell.sum;
-        for (std::size_t i = cursor; i != n && total_order_value(view.key_at(i)) < band_hi; ++i) {
+        for (std::size_t i = cursor; i != n && view.key_at(i) < hi_key; ++i) {
             const std::size_t at = flipped ? n - 1 - i : i;
             const std::uint32_t stamp = stamps[at];
             if (stamp >= from) {
