@@ -66,18 +66,23 @@ void sum_side(const FrozenSide& side, std::uint32_t from, std::span<const double
             while (cursor != n && view.key_at(cursor) < lo_key) ++cursor;
         }
         cursor_lo = band_lo;
+        // Held in locals while the band is walked, not stored back per entry.
         double sum = cell.sum;
+        std::uint32_t oldest_in = cell.oldest_in;
+        std::uint32_t newest_out = cell.newest_out;
         for (std::size_t i = cursor; i != n && view.key_at(i) < hi_key; ++i) {
             const std::size_t at = flipped ? n - 1 - i : i;
             const std::uint32_t stamp = stamps[at];
             if (stamp >= from) {
                 sum += view.qty[at];
-                cell.oldest_in = std::min(cell.oldest_in, stamp);
+                oldest_in = std::min(oldest_in, stamp);
             } else {
-                cell.newest_out = std::max(cell.newest_out, stamp + 1);
+                newest_out = std::max(newest_out, stamp + 1);
             }
         }
         cell.sum = sum;
+        cell.oldest_in = oldest_in;
+        cell.newest_out = newest_out;
     }
 }
 
