@@ -175,7 +175,11 @@ void HeatmapCache::Impl::append(const OvraPanel::BookHeatmap& panel, std::size_t
         ~GiveBack() { out.swap(w.text()); }
     } give_back{w, out};
     const std::size_t before = w.text().size();
-    w.text().reserve(before + last_size + last_size / 8);
+    // A first answer has no size to go by: a cell is rarely written in
+    // fewer than four characters, and the times and prices take about 16.
+    const std::size_t guess =
+        last_size != 0 ? last_size + last_size / 8 : ends.size() * (lo.size() * 4 + 16) + lo.size() * 16;
+    w.text().reserve(before + guess);
     w.raw("{\"kind\":\"book_heatmap\",\"time\":[");
     for (std::size_t k = 0; k < ends.size(); ++k) {
         if (k) w.raw(',');
