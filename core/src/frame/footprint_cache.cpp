@@ -144,14 +144,18 @@ FootprintCache::CheckpointRun& FootprintCache::run_for(std::size_t start) {
 // Extends the kept sums (of `start`) to `to`, saving a checkpoint at each
 // multiple of the spacing passed on the way. A checkpoint is worth its copy
 // only when at least as many trades as it holds bins lie since the one before.
+// Trades are labelled a stretch at a time just before they are added, so
+// that the adding reads them while they are still in the cache.
 void FootprintCache::advance(std::size_t start, std::size_t to) {
     while (last_ < to) {
         const std::size_t next = (last_ / spacing_ + 1) * spacing_;
         if (next > to) break;
+        label(last_, next);
         add(last_, next);
         last_ = next;
         save_checkpoint(start, next);
     }
+    label(last_, to);
     add(last_, to);
     last_ = to;
 }
@@ -195,7 +199,6 @@ void FootprintCache::append_panel(std::size_t first, std::size_t last, std::stri
         out += text_;
         return;
     }
-    label(first, last);
     CheckpointRun& run = run_for(first);
 
     // Resume from whatever lies closest before `last` on this start: the
