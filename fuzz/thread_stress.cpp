@@ -29,7 +29,8 @@ std::string price(Lcg& rng) { return std::to_string(95 + rng.below(10)) + "." + 
 
 std::string load_command(std::uint64_t seed, int records) {
     Lcg rng{seed};
-    const auto ts = [&] { return std::to_string(1'000'000 + rng.below(records * 500L)); };
+    // Five minutes of records, however many.
+    const auto ts = [&] { return std::to_string(1'000'000 + rng.below(300'000L)); };
     std::string trades, book, candles, funding, oi, liquidations;
     for (int i = 0; i < records; ++i) {
         const std::string sep = i ? "," : "";
@@ -64,7 +65,9 @@ std::vector<std::string> workload(int k, int rounds) {
     ovra::HandleState state;
     std::vector<std::string> out;
     out.push_back(ovra::dispatch_command(state, spec_command(k)));
-    const std::string load = load_command(static_cast<std::uint64_t>(k % 4), 600);
+    // Every other thread loads a book long enough for its replays to be
+    // shared between pool threads.
+    const std::string load = load_command(static_cast<std::uint64_t>(k % 4), k % 2 ? 600 : 48'000);
     for (int r = 0; r < rounds; ++r) {
         out.push_back(ovra::dispatch_command(state, load));
         for (int c = 0; c < 5; ++c) {
