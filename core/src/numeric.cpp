@@ -4,7 +4,8 @@
 
 namespace ovra {
 
-double round8(double x) noexcept { return std::round(x * 1e8) / 1e8; }
+// A zero of either sign comes back as it is, as the rounding would give it.
+double round8(double x) noexcept { return x == 0.0 ? x : std::round(x * 1e8) / 1e8; }
 
 double bin_edge(double price, double bin) noexcept {
     const double q = price / bin;
