@@ -15,6 +15,8 @@ import sys
 
 import pytest
 
+from hardening_data import package_root
+
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir)
 DRIVER = os.path.join(ROOT, os.environ.get("OVRA_BUILD_DIR", "build"), "tests", "cpp", "direct_load_check")
 
@@ -133,12 +135,15 @@ print(h.command('{"cmd":"frame_at","ts":1709253000000}'))
 
 def test_module_load_is_the_same_with_one_and_two_pool_threads():
     tests = os.path.dirname(os.path.abspath(__file__))
-    package = os.path.join(tests, os.pardir, "python")
 
     def run(n):
-        env = dict(os.environ, RAYON_NUM_THREADS=str(n), PYTHONPATH=os.pathsep.join([package, tests]))
-        return subprocess.run([sys.executable, "-c", MODULE_RUN, tests], capture_output=True, text=True, timeout=600,
-                              check=True, env=env).stdout
+        # The child imports the package this run tests (a developer build, the
+        # installed one or the sanitizer build's).
+        env = dict(os.environ, RAYON_NUM_THREADS=str(n), PYTHONPATH=os.pathsep.join([package_root(), tests]))
+        child = subprocess.run([sys.executable, "-c", MODULE_RUN, tests], capture_output=True, text=True, timeout=600,
+                               env=env)
+        assert child.returncode == 0, child.stderr[-4000:]
+        return child.stdout
 
     one = run(1)
     assert one.startswith('{"ok":true,"loaded":324000}')
