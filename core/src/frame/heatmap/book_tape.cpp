@@ -46,7 +46,8 @@ void BookTape::prepare(std::span<const std::uint32_t> stops) {
     // window finds most of its stops kept. The rest are made in runs; a run
     // is bounded so that its copies, held until the run ends, stay a small
     // part of the budget.
-    const std::size_t book_bytes = sizeof(FrozenBook) + (head_.bids.size() + head_.asks.size() + 64) * 20;
+    const std::size_t book_bytes =
+        sizeof(FrozenBook) + (head_.bids.size() + head_.asks.size() + 64) * FrozenSide::kEntryBytes;
     const std::size_t most = std::clamp<std::size_t>(budget_ / 8 / book_bytes, 1, kMostPerRun);
     std::vector<std::uint32_t> run;
     std::vector<std::shared_ptr<const FrozenBook>> books;
@@ -110,41 +111,41 @@ void BookTape::replay_legs(StampedSide& side, bool bids, std::span<const Leg> le
 // so the books are the same bits for any number of threads. A short replay
 // is not worth handing over: it is made whole on this thread, as is each
 // stop while no pool thread is free (the others are asked again after it).
+// The legs are planned once: making a stop moves the head exactly where the
+// plan of the next leg has it.
 void BookTape::replay_books(std::span<const std::uint32_t> stops,
                             std::vector<std::shared_ptr<const FrozenBook>>& books) {
     books.clear();
     books.reserve(stops.size());
     std::vector<Leg> legs;
     legs.reserve(stops.size());
+    plan_legs(stops, legs);
+    std::size_t events = 0;  // events of the legs not made yet
+    for (const Leg& leg : legs) events += leg.stop - leg.from;
     WorkerPool& pool = WorkerPool::instance();
-    for (std::size_t done = 0; done < stops.size(); ++done) {
-        const std::span<const std::uint32_t> rest = stops.subspan(done);
-        legs.clear();
-        plan_legs(rest, legs);
-        std::size_t events = 0;
-        for (const Leg& leg : legs) events += leg.stop - leg.from;
+    for (std::size_t done = 0; done < legs.size(); ++done) {
         if (events >= kSplitEvents && pool.has_idle_thread()) {
-            replay_sides(rest, legs, books);
+            replay_sides(std::span(legs).subspan(done), books);
             return;
         }
-        advance_to(stops[done]);
+        advance_to(legs[done].stop);
         books.push_back(std::make_shared<const FrozenBook>(freeze(head_)));
+        events -= legs[done].stop - legs[done].from;
     }
 }
 
-void BookTape::replay_sides(std::span<const std::uint32_t> stops, std::span<const Leg> legs,
-                            std::vector<std::shared_ptr<const FrozenBook>>& books) {
+void BookTape::replay_sides(std::span<const Leg> legs, std::vector<std::shared_ptr<const FrozenBook>>& books) {
     std::vector<FrozenSide> bids, asks;
-    bids.reserve(stops.size());
-    asks.reserve(stops.size());
-    for (std::size_t j = 0; j < stops.size(); ++j) {
+    bids.reserve(legs.size());
+    asks.reserve(legs.size());
+    for (std::size_t j = 0; j < legs.size(); ++j) {
         bids.emplace_back(SideBest::Highest);
         asks.emplace_back(SideBest::Lowest);
     }
     WorkerPool::instance().join([&] { replay_legs(head_.bids, true, legs, bids); },
                                 [&] { replay_legs(head_.asks, false, legs, asks); });
-    head_index_ = stops.back();
-    for (std::size_t j = 0; j < stops.size(); ++j) {
+    head_index_ = legs.back().stop;
+    for (std::size_t j = 0; j < legs.size(); ++j) {
         books.push_back(std::make_shared<const FrozenBook>(FrozenBook{std::move(bids[j]), std::move(asks[j])}));
     }
 }

@@ -63,9 +63,9 @@ private:
     void replay_legs(StampedSide& side, bool bids, std::span<const Leg> legs, std::vector<FrozenSide>& out) const;
     // The books at the ascending `stops`, none of them kept, into `books`.
     void replay_books(std::span<const std::uint32_t> stops, std::vector<std::shared_ptr<const FrozenBook>>& books);
-    // The same, a side per thread: both sides walked through `legs` at once.
-    void replay_sides(std::span<const std::uint32_t> stops, std::span<const Leg> legs,
-                      std::vector<std::shared_ptr<const FrozenBook>>& books);
+    // The books at the stops of `legs`, a side per thread: both sides walked
+    // through the legs at once.
+    void replay_sides(std::span<const Leg> legs, std::vector<std::shared_ptr<const FrozenBook>>& books);
     void keep(std::uint32_t index, std::shared_ptr<const FrozenBook> book);
     bool spaced(std::uint32_t index) const noexcept;
     void thin();

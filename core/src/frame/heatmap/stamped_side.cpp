@@ -46,14 +46,14 @@ SideView FrozenSide::view_from(std::uint32_t from, std::vector<std::int64_t>& st
 }
 
 std::size_t FrozenSide::memory_bytes() const noexcept {
-    return sizeof(FrozenSide) + size_ * (sizeof(std::int64_t) + sizeof(double) + sizeof(std::uint32_t));
+    return sizeof(FrozenSide) + size_ * kEntryBytes;
 }
 
 void FrozenSide::allocate(std::size_t n) {
     block_.reset();
     size_ = 0;
     if (n == 0) return;
-    block_.reset(new std::byte[n * (sizeof(std::int64_t) + sizeof(double) + sizeof(std::uint32_t))]);
+    block_.reset(new std::byte[n * kEntryBytes]);
     size_ = n;
 }
 

@@ -57,6 +57,8 @@ public:
     std::span<const std::uint32_t> stamps() const noexcept { return {stamp_data(), size_}; }
 
     std::size_t memory_bytes() const noexcept;
+    // Bytes an entry takes: its stored key, quantity and stamp.
+    static constexpr std::size_t kEntryBytes = sizeof(std::int64_t) + sizeof(double) + sizeof(std::uint32_t);
 
 private:
     friend class StampedSide;
