@@ -63,12 +63,10 @@ const BucketEnds::Series* BucketEnds::series_for(std::int64_t step, std::size_t 
 
 void BucketEnds::search_ends(const TimeGrid& grid, std::size_t first, std::size_t last,
                              std::vector<std::uint32_t>& out) const {
-    auto at = events_.begin() + static_cast<std::ptrdiff_t>(first);
-    const auto stop = events_.begin() + static_cast<std::ptrdiff_t>(last);
+    std::size_t at = first;
     for (std::size_t k = 0; k < out.size(); ++k) {
-        const Int128 end = grid.bucket_end(static_cast<std::int64_t>(k));
-        at = std::partition_point(at, stop, [end](const BookEvent& e) { return e.ts < end; });
-        out[k] = static_cast<std::uint32_t>(at - events_.begin());
+        at = std::min(first_at_or_after(at, grid.bucket_end(static_cast<std::int64_t>(k))), last);
+        out[k] = static_cast<std::uint32_t>(at);
     }
 }
 
