@@ -1,9 +1,11 @@
-// The float form: shortest round-trip digits from std::to_chars, laid out
-// plain or in exponent form by the decimal exponent of the first digit.
+// The float form: shortest round-trip digits (from the integer of an
+// eight-decimal value, else from std::to_chars), laid out plain or in
+// exponent form by the decimal exponent of the first digit.
 #include "json/float_format.h"
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 namespace ovra::json {
@@ -28,6 +30,34 @@ int shortest_digits(double magnitude, char* digits, int* exponent) noexcept {
     return count;
 }
 
+// Values of at most eight decimal places below 2^26 (most cells and bins
+// are rounded to eight): when |value| is n / 10^8 as the division rounds
+// it, the digits of n are its shortest round-trip digits. Below 2^26 the
+// doubles around a value lie less than 10^-8 apart, so no other decimal of
+// eight places or fewer rounds to it, and one of more places but fewer
+// significant digits is under a tenth of it. Writes the digits (no
+// trailing zeros) and the exponent of the first; 0 for any other value.
+int eighths_digits(double magnitude, char* digits, int* exponent) noexcept {
+    constexpr double kScale = 1e8;
+    constexpr double kBelow = 67108864.0;  // 2^26
+    if (!(magnitude < kBelow)) return 0;
+    const double scaled = std::nearbyint(magnitude * kScale);
+    if (scaled < 1.0 || scaled / kScale != magnitude) return 0;
+    auto n = static_cast<std::uint64_t>(scaled);  // below 2^53
+    int places = 8;  // decimal places of n's last digit
+    while (n % 10 == 0) {
+        n /= 10;
+        --places;
+    }
+    char text[20];
+    auto [end, ec] = std::to_chars(text, text + sizeof text, n);
+    (void)ec;
+    const int count = static_cast<int>(end - text);
+    std::memcpy(digits, text, static_cast<std::size_t>(count));
+    *exponent = count - 1 - places;
+    return count;
+}
+
 }  // namespace
 
 int format_float(double value, char* buf) noexcept {
@@ -44,7 +74,8 @@ int format_float(double value, char* buf) noexcept {
     }
     char digits[20];
     int exponent = 0;
-    const int n = shortest_digits(magnitude, digits, &exponent);
+    int n = eighths_digits(magnitude, digits, &exponent);
+    if (n == 0) n = shortest_digits(magnitude, digits, &exponent);
     if (exponent >= -5 && exponent <= 15) {
         if (exponent >= n - 1) {  // integral: digits, zeros, ".0"
             std::memcpy(out, digits, static_cast<std::size_t>(n));
