@@ -159,45 +159,26 @@ void StampedSide::load(std::span<const BookLevel> levels, std::uint32_t writer) 
 
 // The paged entries in ascending stored order: ascending ticks for bids,
 // descending for asks (whose stored keys are inverted).
-namespace {
-
-// The held slots of pages, in ascending stored key: ascending ticks on a
-// side whose keys are not flipped, descending on the other.
-template <bool kFlipped, typename Page>
-std::size_t write_pages(std::span<const std::unique_ptr<Page>> pages, std::int64_t* stored, double* qty,
-                        std::uint32_t* stamp) {
-    constexpr std::size_t kWords = sizeof(Page::held) / sizeof(Page::held[0]);
+void StampedSide::write_paged(std::int64_t* stored, double* qty, std::uint32_t* stamp) const {
+    constexpr std::size_t kWords = kPageTicks / 64;
     std::size_t at = 0;
-    const std::size_t n = pages.size();
+    const std::size_t n = pages_.size();
     for (std::size_t p = 0; p < n; ++p) {
-        const Page* page = pages[kFlipped ? n - 1 - p : p].get();
+        const Page* page = pages_[flip_ ? n - 1 - p : p].get();
         if (!page || page->count == 0) continue;
         for (std::size_t w = 0; w < kWords; ++w) {
-            const std::size_t word_index = kFlipped ? kWords - 1 - w : w;
+            const std::size_t word_index = flip_ ? kWords - 1 - w : w;
             std::uint64_t bits = page->held[word_index];
-            const std::size_t base = word_index * 64;
             while (bits) {
-                const int b = kFlipped ? 63 - std::countl_zero(bits) : std::countr_zero(bits);
+                const int b = flip_ ? 63 - std::countl_zero(bits) : std::countr_zero(bits);
                 bits &= ~(std::uint64_t{1} << b);
-                const std::size_t slot = base + static_cast<std::size_t>(b);
+                const std::size_t slot = word_index * 64 + static_cast<std::size_t>(b);
                 stored[at] = page->stored[slot];
                 qty[at] = page->qty[slot];
                 stamp[at] = page->stamp[slot];
                 ++at;
             }
         }
-    }
-    return at;
-}
-
-}  // namespace
-
-void StampedSide::write_paged(std::int64_t* stored, double* qty, std::uint32_t* stamp) const {
-    const std::span<const std::unique_ptr<Page>> pages(pages_);
-    if (flip_) {
-        write_pages<true>(pages, stored, qty, stamp);
-    } else {
-        write_pages<false>(pages, stored, qty, stamp);
     }
 }
 
