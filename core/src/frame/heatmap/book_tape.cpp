@@ -95,12 +95,7 @@ void BookTape::replay_legs(StampedSide& side, bool bids, std::span<const Leg> le
         }
         for (std::uint32_t i = leg.from; i < leg.stop; ++i) {
             const BookEvent& event = events_[i];
-            const std::span<const BookLevel> levels = bids ? event.bids : event.asks;
-            if (event.kind == BookEventKind::Snapshot) {
-                side.load(levels, i);
-            } else {
-                for (const BookLevel& level : levels) side.apply(level.price, level.qty, i);
-            }
+            side.apply_event(event.kind, bids ? event.bids : event.asks, i);
         }
         out[j] = side.freeze();
     }

@@ -257,13 +257,8 @@ double choose_ticks_per_unit(std::span<const BookEvent> events) noexcept {
 }
 
 void StampedBook::apply(const BookEvent& event, std::uint32_t index) {
-    if (event.kind == BookEventKind::Snapshot) {
-        bids.load(event.bids, index);
-        asks.load(event.asks, index);
-        return;
-    }
-    for (const BookLevel& level : event.bids) bids.apply(level.price, level.qty, index);
-    for (const BookLevel& level : event.asks) asks.apply(level.price, level.qty, index);
+    bids.apply_event(event.kind, event.bids, index);
+    asks.apply_event(event.kind, event.asks, index);
 }
 
 std::uint32_t FrozenBook::oldest_stamp() const noexcept {

@@ -97,6 +97,14 @@ public:
     }
     // A snapshot's side: empties the side, then applies `levels` in order.
     void load(std::span<const BookLevel> levels, std::uint32_t writer);
+    // This side's levels of event number `index`, by the event's kind.
+    void apply_event(BookEventKind kind, std::span<const BookLevel> levels, std::uint32_t index) {
+        if (kind == BookEventKind::Snapshot) {
+            load(levels, index);
+            return;
+        }
+        for (const BookLevel& level : levels) apply(level.price, level.qty, index);
+    }
 
     std::size_t size() const noexcept { return size_ + fallback_.size(); }
     FrozenSide freeze() const;
